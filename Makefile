@@ -1,0 +1,44 @@
+# The project's entry points. `make test` runs every test on a fresh Debian 12
+# machine: it installs what is missing, builds both targets and runs the
+# native, sanitizer and Windows tests.
+.PHONY: test deps linux asan tsan windows wine-tests clean
+
+test: deps linux asan tsan windows wine-tests
+
+deps:
+	bash scripts/install-deps.sh
+
+linux:
+	cmake --preset linux
+	cmake --build --preset linux
+	ctest --preset linux
+
+asan:
+	cmake --preset linux-asan
+	cmake --build --preset linux-asan
+	ctest --preset linux-asan
+
+tsan:
+	cmake --preset linux-tsan
+	cmake --build --preset linux-tsan
+	ctest --preset linux-tsan
+
+# The product: the 32-bit Windows DLL.
+windows:
+	cmake --preset windows
+	cmake --build --preset windows
+	bash scripts/check-pe.sh build/windows/src/Corvane.kvwdll $(MODULE_EXPORTS)
+
+# The Windows tests run under 32-bit Wine where the machine can execute 32-bit
+# programs; elsewhere the same sources built for 64-bit Windows run under
+# wine64, so the Win32 code is still exercised.
+wine-tests:
+	@if bash scripts/can-run-32bit.sh; then \
+	  bash scripts/wine-tests.sh windows; \
+	else \
+	  echo "This machine cannot execute 32-bit programs: running the Windows tests as a 64-bit build under wine64."; \
+	  cmake --preset windows64 && cmake --build --preset windows64 && bash scripts/wine-tests.sh windows64; \
+	fi
+
+clean:
+	rm -rf build

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Runs a Windows build's tests under Wine, in the build's own prefix.
+#
+# Wine's background services are started before CTest: otherwise CTest waits
+# on the pipe they inherit, seconds per test or for ever.
+#   scripts/wine-tests.sh <preset>     (windows or windows64)
+set -euo pipefail
+preset=$1
+build="build/$preset"
+run="$build/wine-run"
+export WINEPREFIX="$PWD/$build/wineprefix"
+
+"$run" wineboot -i </dev/null >/dev/null 2>&1 || true
+wineserver -w
+wineserver -p
+"$run" cmd /c exit </dev/null >/dev/null 2>&1 || true
+
+status=0
+ctest --preset "$preset" || status=$?
+wineserver -k || true
+exit $status

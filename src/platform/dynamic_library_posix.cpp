@@ -1,0 +1,35 @@
+#include <dlfcn.h>
+
+#include <utility>
+
+#include "platform/dynamic_library.h"
+#include "platform/fs_path.h"
+
+namespace corvane::platform {
+
+DynamicLibrary::~DynamicLibrary() { Close(); }
+
+DynamicLibrary::DynamicLibrary(DynamicLibrary&& other) noexcept
+    : mHandle(std::exchange(other.mHandle, nullptr)) {}
+
+DynamicLibrary& DynamicLibrary::operator=(DynamicLibrary&& other) noexcept {
+  if (this != &other) {
+    Close();
+    mHandle = std::exchange(other.mHandle, nullptr);
+  }
+  return *this;
+}
+
+DynamicLibrary DynamicLibrary::Open(const std::wstring& path) {
+  return DynamicLibrary(dlopen(ToFsPath(path).c_str(), RTLD_NOW | RTLD_LOCAL));
+}
+
+void* DynamicLibrary::Symbol(const char* name) const {
+  return mHandle == nullptr ? nullptr : dlsym(mHandle, name);
+}
+
+void DynamicLibrary::Close() {
+  if (mHandle != nullptr) dlclose(std::exchange(mHandle, nullptr));
+}
+
+}  // namespace corvane::platform
