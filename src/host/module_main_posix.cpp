@@ -1,9 +1,19 @@
 // Load and unload of the Linux module: the counterpart of process attach and
 // detach on Windows.
+#include "host/host_services.h"
 #include "support/debug_trace.h"
+
+namespace corvane {
+void ModuleDetach();
+}
 
 namespace {
 
-__attribute__((constructor)) void ModuleAttach() { MVX::StartDebugTraceClock(); }
+__attribute__((constructor)) void ModuleAttach() {
+  MVX::StartDebugTraceClock();
+  corvane::ConnectModuleLog();
+}
+
+__attribute__((destructor)) void ModuleUnload() { corvane::ModuleDetach(); }
 
 }  // namespace

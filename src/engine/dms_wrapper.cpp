@@ -1,0 +1,165 @@
+#include "engine/dms_wrapper.h"
+
+#include <algorithm>
+
+#include "api/finapres_dll_driver.h"
+#include "platform/time.h"
+#include "support/debug_trace.h"
+
+namespace corvane {
+
+DMSWrapper* gEngine = nullptr;
+
+namespace {
+
+constexpr uint32_t kIdleWaitMs = 20;
+
+// How close the reply ring has come to overflowing, over the module's life.
+std::atomic<int32_t> gReplySpaceLowWater{static_cast<int32_t>(RingBuffer::kSize)};
+
+std::unique_ptr<FinapresAPI_I> DefaultProbe() { return ProbeBackEnd(); }
+
+// Why the engine has no device: the library's load failure when there was
+// one, else that nothing answered.
+MVXString NoDeviceReason() {
+  const MVXString& loadFailure = LibraryLoadFailureText();
+  if (!loadFailure.empty()) return loadFailure;
+  return L"No Corvane device answered. Please make sure the device is plugged in and turned on.";
+}
+
+}  // namespace
+
+DMSWrapper::DMSWrapper(const BackEndProbe& probe, const MVX::Clock& clock)
+    : mClock(&clock),
+      mStartupTimer(0, clock),
+      mDevice(probe ? probe() : DefaultProbe()),
+      mSampleCollector(mDevice),
+      mCuffSwitchTimer(kDefaultCuffSwitchMs, clock) {
+  mStartupTimer.SetStart(0);
+  for (const wchar_t* name : {kFlagNeedWarning, kFlagUseComments, kFlagEnableCuffSwitching,
+                              kFlagEnforceHCU, kFlagPhysioCalOn}) {
+    mFlags[name] = true;
+  }
+  if (mDevice == nullptr || !mDevice->LoadedOk()) {
+    // Inert: no worker. Keep the reason for the user (see InertReason).
+    mLastError = NoDeviceReason();
+    return;
+  }
+  if (const uint32_t delay = mDevice->GetStartupDelayMs(); delay != 0) {
+    mStartupTimer.SetPeriod(delay);
+  }
+  mWakeEvent.emplace();
+  mAlive.store(true, std::memory_order_release);
+  Start();
+}
+
+DMSWrapper::~DMSWrapper() {
+  if (GetState() == kRunning) {
+    RequestStop();
+    if (GetState() == kRunning) WaitForEnd();
+  }
+  WaitForEnd();
+  mWakeEvent.reset();
+  if (gEngine == this) gEngine = nullptr;
+}
+
+void DMSWrapper::Wake() {
+  if (mWakeEvent) mWakeEvent->Set();
+}
+
+bool DMSWrapper::Flag(const wchar_t* name) const {
+  const auto it = mFlags.find(name);
+  return it != mFlags.end() && it->second;
+}
+
+void DMSWrapper::Run() {
+  for (;;) {
+    bool busy = false;
+    if (!ProcessCommands(busy) || !PollDevice(busy)) {
+      if (Flag(kFlagIsSampling)) StopSampling();
+      mAlive.store(false, std::memory_order_release);
+      RequestStop();
+      return;
+    }
+    if (!busy) mWakeEvent->Wait(kIdleWaitMs);
+    if (StopRequested()) return;
+  }
+}
+
+bool DMSWrapper::TakeCommandLine() {
+  if (mSkippingLongLine) {
+    // The rest of an over-long line: drop it up to its line feed.
+    if (mCommandRing.DiscardLine() == 0) {
+      mCommandRing.DiscardAll();
+      return false;
+    }
+    mSkippingLongLine = false;
+    mLastError = L"Invalid command";
+    SendReply(kReplyInvalid);
+    return false;
+  }
+  mCommandLineLength =
+      static_cast<int32_t>(mCommandRing.ReadLine(mCommandLine.data(), kCommandLineSize));
+  if (mCommandLineLength != 0) return true;
+  if (mCommandRing.Waiting() >= kCommandLineSize) {
+    // No line feed within the longest line there can be: the line is too
+    // long to deliver. Drop it rather than block every later line.
+    MVX_TRACE(MVX::kUnitDMSWrapper, L"!!! Command line too long, discarded");
+    if (mCommandRing.DiscardLine() == 0) {
+      mCommandRing.DiscardAll();
+      mSkippingLongLine = true;
+      return false;
+    }
+    mLastError = L"Invalid command";
+    SendReply(kReplyInvalid);
+  }
+  return false;
+}
+
+bool DMSWrapper::ProcessCommands(bool& busy) {
+  if (mStartupTimer.Remaining() > 0) return true;
+  if (mCommandLineLength == 0 && !TakeCommandLine()) {
+    if (!mCommandRing.Empty()) busy = true;
+    return true;
+  }
+  const bool result = InterpretLine(MVXString::FromAnsi(mCommandLine.data()));
+  if (!mCommandRing.Empty()) busy = true;
+  mCommandLineLength = 0;
+  return result;
+}
+
+int32_t DMSWrapper::QueueCommand(MVXString& line) {
+  if (mDevice == nullptr || !mDevice->LoadedOk()) {
+    MVX_TRACE(MVX::kUnitDMSWrapper, L"!!! ! mDevice->LoadedOk()");
+    return 0;
+  }
+  const std::string bytes = line.ToUtf8();
+  const uint32_t n = std::min(static_cast<uint32_t>(bytes.size()), mCommandRing.FreeSpace());
+  const uint32_t written = mCommandRing.Write(bytes.data(), n);
+  if (written == 0) return 0;
+  // Remove the characters whose bytes went into the ring; the rest stays with
+  // the caller. Counted in UTF-8 bytes, which for command lines (ASCII) are
+  // characters.
+  line.erase(0, std::min<size_t>(written, line.size()));
+  Wake();
+  platform::YieldThread();
+  return static_cast<int32_t>(written);
+}
+
+int32_t DMSWrapper::SendReply(const MVXString& reply) {
+  std::string bytes = MVXString(reply + L"\n").ToUtf8();
+  const auto length = static_cast<int32_t>(bytes.size());
+  const auto free = static_cast<int32_t>(RingBuffer::kCapacity - mReplyRing.Waiting());
+  if (free - length < gReplySpaceLowWater.load()) {
+    gReplySpaceLowWater.store(free - length);
+    MVX_TRACE(MVX::kUnitDMSWrapper, L"--- DMSWrapper::SendReply reply space drops to " +
+                                        std::to_wstring(free - length));
+    platform::YieldThread();
+  }
+  // Whole replies only: a cut reply would lose its line feed and run into the
+  // next line, corrupting both. One that does not fit is dropped.
+  if (length > free) return 0;
+  return static_cast<int32_t>(mReplyRing.Write(bytes.data(), static_cast<uint32_t>(length)));
+}
+
+}  // namespace corvane
