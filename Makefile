@@ -3,6 +3,11 @@
 # native, sanitizer and Windows tests.
 .PHONY: test deps linux asan tsan windows wine-tests clean
 
+MODULE_EXPORTS = GetDeviceClassInfo FindDevice Initialise CloseAll IsFailed WriteBuffer \
+  ReadLine ReadBuffer ReadBuffSize FlushReadBuffer GetUniqueID GetLastErrorMsg \
+  InitOnMainThread CleanupOnMainThread SetBaudRate GetBaudRate CanUseBaudRate
+SIM_EXPORTS = DMS_Connect DMS_GetStatus DMS_SetCuffSwitching DMS_GetMarkerSamples
+
 test: deps linux asan tsan windows wine-tests
 
 deps:
@@ -28,6 +33,7 @@ windows:
 	cmake --preset windows
 	cmake --build --preset windows
 	bash scripts/check-pe.sh build/windows/src/Corvane.kvwdll $(MODULE_EXPORTS)
+	bash scripts/check-pe.sh build/windows/tools/sim_controller/DMSFinapresAPI_C.dll $(SIM_EXPORTS)
 
 # The Windows tests run under 32-bit Wine where the machine can execute 32-bit
 # programs; elsewhere the same sources built for 64-bit Windows run under

@@ -10,8 +10,10 @@ build="build/$preset"
 run="$build/wine-run"
 export WINEPREFIX="$PWD/$build/wineprefix"
 
+# A server left over from an earlier run would keep "wineserver -w" waiting.
+wineserver -k >/dev/null 2>&1 || true
 "$run" wineboot -i </dev/null >/dev/null 2>&1 || true
-wineserver -w
+timeout 300 wineserver -w || true
 wineserver -p
 "$run" cmd /c exit </dev/null >/dev/null 2>&1 || true
 

@@ -137,7 +137,7 @@ TEST_F(SimControllerTest, BeatRecordsDescribeTheWaveBetweenTheirStamps) {
     const BeatToBeatSample& beat = beats[i];
     SCOPED_TRACE(i);
     ASSERT_EQ(beats[i + 1].mTime - beat.mTime, beat.mInterbeatInterval * kTicksPerMs);
-    const size_t first = (beat.mTime - kStart) / kSamplePeriodTicks;
+    const auto first = static_cast<size_t>((beat.mTime - kStart) / kSamplePeriodTicks);
     const size_t samples = beat.mInterbeatInterval / 5u;
     uint16_t max = 0;
     uint16_t min = std::numeric_limits<uint16_t>::max();
@@ -186,7 +186,7 @@ TEST_F(SimControllerTest, PhysioCalInterruptsBeatsWithFlatSegments) {
     const uint64_t flat_ms = (beats[i + 1].mTime - beat_end) / kTicksPerMs;
     EXPECT_GE(flat_ms, 1900u);
     EXPECT_LE(flat_ms, 2100u);
-    const size_t from = (beat_end - kStart) / kSamplePeriodTicks;
+    const auto from = static_cast<size_t>((beat_end - kStart) / kSamplePeriodTicks);
     for (size_t k = from; k < from + flat_ms / 5; ++k) {
       ASSERT_EQ(pressure[k].mPressure, pressure[from].mPressure) << "calibration must be flat";
       ASSERT_EQ(heights[k].mStatus.mChannel8, heights[from].mStatus.mChannel8);
