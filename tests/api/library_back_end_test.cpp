@@ -24,7 +24,10 @@ namespace {
 
 // Points the simulated library at a settings file (read when it loads).
 void UseSimSettings(const std::string& text) {
-  const std::wstring file = (MVX::Path() / L"sim_settings_test.txt").Wide();
+  // One file per test: CTest runs tests in parallel processes.
+  const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+  const std::wstring file =
+      (MVX::Path() / (L"sim_settings_" + std::wstring(test.begin(), test.end()) + L".txt")).Wide();
   std::ofstream(corvane::platform::ToFsPath(file)) << text;
   static std::string assignment;
   assignment = "CORVANE_SIM_SETTINGS=" + corvane::platform::ToFsPath(file).string();
