@@ -73,10 +73,10 @@ TEST_F(SimControllerTest, FetchHandsOutQueuedRecordsOldestFirstUpToCapacity) {
 
   const auto first = TakeSome(&SimController::GetPressureSamples, 32);
   ASSERT_EQ(first.size(), 32u);
-  EXPECT_EQ(first.front().mTime, kStart);
+  EXPECT_EQ(uint64_t{first.front().mTime}, kStart);
   const auto rest = TakeSome(&SimController::GetPressureSamples, 32);
   ASSERT_EQ(rest.size(), 8u);
-  EXPECT_EQ(rest.front().mTime, kStart + 32 * kSamplePeriodTicks);
+  EXPECT_EQ(uint64_t{rest.front().mTime}, kStart + 32 * kSamplePeriodTicks);
   EXPECT_TRUE(TakeSome(&SimController::GetPressureSamples, 32).empty());
 
   Advance(50);
@@ -117,8 +117,8 @@ TEST_F(SimControllerTest, SampleGridHasNoGapsWhenFetchedLateInOddChunks) {
   ASSERT_EQ(pressure.size(), 5400u / 5);
   ASSERT_EQ(heights.size(), pressure.size());
   for (size_t i = 0; i < pressure.size(); ++i) {
-    ASSERT_EQ(pressure[i].mTime, kStart + i * kSamplePeriodTicks) << "sample " << i;
-    ASSERT_EQ(heights[i].mTime, pressure[i].mTime) << "sample " << i;
+    ASSERT_EQ(uint64_t{pressure[i].mTime}, kStart + i * kSamplePeriodTicks) << "sample " << i;
+    ASSERT_EQ(uint64_t{heights[i].mTime}, uint64_t{pressure[i].mTime}) << "sample " << i;
     ASSERT_EQ(heights[i].mStatus.mMode, kModeMeasure);
   }
 }
@@ -132,11 +132,11 @@ TEST_F(SimControllerTest, BeatRecordsDescribeTheWaveBetweenTheirStamps) {
   Record(40, pressure, beats);
 
   ASSERT_GE(beats.size(), 40u);
-  EXPECT_EQ(beats.front().mTime, kStart);
+  EXPECT_EQ(uint64_t{beats.front().mTime}, kStart);
   for (size_t i = 0; i + 1 < beats.size(); ++i) {
     const BeatToBeatSample& beat = beats[i];
     SCOPED_TRACE(i);
-    ASSERT_EQ(beats[i + 1].mTime - beat.mTime, beat.mInterbeatInterval * kTicksPerMs);
+    ASSERT_EQ(beats[i + 1].mTime - uint64_t{beat.mTime}, beat.mInterbeatInterval * kTicksPerMs);
     const auto first = static_cast<size_t>((beat.mTime - kStart) / kSamplePeriodTicks);
     const size_t samples = beat.mInterbeatInterval / 5u;
     uint16_t max = 0;
@@ -238,7 +238,7 @@ TEST_F(SimControllerTest, TestModesProduceTheirPressures) {
   std::vector<PressureSample> square;
   TakeAll(&SimController::GetPressureSamples, square);
   ASSERT_EQ(square.size(), 400u);
-  EXPECT_EQ(square.front().mTime, pressure.back().mTime + kSamplePeriodTicks) << "mode switch keeps the grid";
+  EXPECT_EQ(uint64_t{square.front().mTime}, pressure.back().mTime + kSamplePeriodTicks) << "mode switch keeps the grid";
   for (size_t i = 0; i < square.size(); ++i) {
     EXPECT_EQ(square[i].mPressure, (i / 50) % 2 == 0 ? 110 : 10) << "sample " << i;
   }
@@ -419,7 +419,7 @@ TEST_F(SimControllerTest, ErrorTimedFromConnectCanLeaveMeasuringOn) {
   TakeAll(&SimController::GetHeightAndStatusSamples, heights);
   ASSERT_EQ(heights.size(), 80u);
   EXPECT_EQ(heights[39].mStatus.mError, dmsError_NoError);
-  EXPECT_EQ(heights[40].mTime, At(300));
+  EXPECT_EQ(uint64_t{heights[40].mTime}, At(300));
   EXPECT_EQ(heights[40].mStatus.mError, dmsError_CuffCable);
   EXPECT_EQ(Status().mMode, kModeMeasure);
 }
@@ -431,15 +431,15 @@ TEST_F(SimControllerTest, QueuesKeepTheLastMinuteEvenAfterLongSilence) {
   EXPECT_LE(sim_.GetBeatToBeatNbrSamples(), 200);
   std::vector<PressureSample> pressure;
   TakeAll(&SimController::GetPressureSamples, pressure);
-  EXPECT_EQ(pressure.front().mTime, At(30'000));
+  EXPECT_EQ(uint64_t{pressure.front().mTime}, At(30'000));
 
   Advance(3'600'000);
   pressure.clear();
   TakeAll(&SimController::GetPressureSamples, pressure);
   ASSERT_EQ(pressure.size(), 12000u);
-  EXPECT_EQ(pressure.back().mTime, now_ - kSamplePeriodTicks);
+  EXPECT_EQ(uint64_t{pressure.back().mTime}, now_ - kSamplePeriodTicks);
   for (size_t i = 1; i < pressure.size(); ++i) {
-    ASSERT_EQ(pressure[i].mTime - pressure[i - 1].mTime, kSamplePeriodTicks);
+    ASSERT_EQ(pressure[i].mTime - uint64_t{pressure[i - 1].mTime}, kSamplePeriodTicks);
   }
 }
 
