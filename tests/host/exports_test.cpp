@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "fake_host.h"
 #include "platform/dynamic_library.h"
 #include "support/path.h"
 
@@ -101,4 +102,34 @@ TEST_F(Module, WithoutADeviceEveryCallFailsSoftly) {
   EXPECT_EQ(isFailed(0), 1);
   EXPECT_EQ(findDevice(&value), 1);  // a new facade after CloseAll
   EXPECT_EQ(closeAll(), 1);
+}
+
+TEST_F(Module, HoldsTheHostObjectAndItsServiceUntilCleanup) {
+  using corvane::testing::CountedObject;
+  using corvane::testing::FakeHostObject;
+  auto init = Get<int32_t (*)(void*, corvane::HostObject*)>("InitOnMainThread");
+  auto cleanup = Get<void (*)()>("CleanupOnMainThread");
+
+  CountedObject service;
+  FakeHostObject first;
+  first.service = &service;
+  first.serviceResult = 7;
+  EXPECT_EQ(init(nullptr, &first), 7);  // the host object's answer is passed on
+  EXPECT_EQ(first.refs.load(), 2);
+  EXPECT_EQ(service.refs.load(), 2);
+
+  // A second host object replaces the first and its service.
+  FakeHostObject second;
+  second.service = &service;
+  EXPECT_EQ(init(nullptr, &second), 0);
+  EXPECT_EQ(first.refs.load(), 1);
+  EXPECT_EQ(second.refs.load(), 2);
+  EXPECT_EQ(service.refs.load(), 2);
+
+  cleanup();
+  EXPECT_EQ(second.refs.load(), 1);
+  EXPECT_EQ(service.refs.load(), 1);
+  cleanup();  // nothing held any more
+  EXPECT_EQ(second.refs.load(), 1);
+  EXPECT_EQ(Get<int32_t (*)()>("CloseAll")(), 1);
 }
