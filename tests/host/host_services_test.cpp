@@ -39,3 +39,90 @@ TEST(HostServices, WithoutAHostFrameworkThereIsNoServiceAndNothingBreaks) {
   MVX::ModuleLog::Write(L"dropped");
   corvane::ReleaseHostServices();
 }
+
+namespace {
+
+using corvane::Guid;
+using corvane::testing::SameGuid;
+
+// A progress window as the host would hand it back.
+class FakeProgress final : public corvane::HostProgress {
+ public:
+  int32_t CORVANE_STDCALL QueryInterface(const Guid&, void** out) override {
+    *out = nullptr;
+    return -1;
+  }
+  uint32_t CORVANE_STDCALL AddRef() override { return static_cast<uint32_t>(++refs); }
+  uint32_t CORVANE_STDCALL Release() override { return static_cast<uint32_t>(--refs); }
+  int32_t CORVANE_STDCALL SetProgress(int32_t, const wchar_t*) override { return 0; }
+  int32_t CORVANE_STDCALL Close() override { return 0; }
+  std::atomic<int> refs{0};
+};
+
+// The object the progress service creates; its ninth method opens the window.
+class FakeFactory final : public corvane::HostProgressFactory {
+ public:
+  int32_t CORVANE_STDCALL QueryInterface(const Guid&, void** out) override {
+    *out = nullptr;
+    return -1;
+  }
+  uint32_t CORVANE_STDCALL AddRef() override { return static_cast<uint32_t>(++refs); }
+  uint32_t CORVANE_STDCALL Release() override { return static_cast<uint32_t>(--refs); }
+  int32_t CORVANE_STDCALL Reserved3() override { return 0; }
+  int32_t CORVANE_STDCALL Reserved4() override { return 0; }
+  int32_t CORVANE_STDCALL Reserved5() override { return 0; }
+  int32_t CORVANE_STDCALL Reserved6() override { return 0; }
+  int32_t CORVANE_STDCALL Reserved7() override { return 0; }
+  int32_t CORVANE_STDCALL OpenWindow(int32_t show, const wchar_t* title, const wchar_t* text,
+                                     int32_t flags, corvane::HostProgress** result) override {
+    opened = std::to_wstring(show) + L"|" + title + L"|" + text + L"|" + std::to_wstring(flags);
+    window.AddRef();
+    *result = &window;
+    return 0;
+  }
+  std::atomic<int> refs{1};
+  std::wstring opened;
+  FakeProgress window;
+};
+
+class FakeProgressService final : public corvane::HostProgressService {
+ public:
+  int32_t CORVANE_STDCALL QueryInterface(const Guid& iid, void** out) override {
+    *out = SameGuid(iid, corvane::kProgressServiceId) ? this : nullptr;
+    return *out != nullptr ? 0 : -1;
+  }
+  uint32_t CORVANE_STDCALL AddRef() override { return 1; }
+  uint32_t CORVANE_STDCALL Release() override { return 1; }
+  int32_t CORVANE_STDCALL GetKeyValue(uint16_t* value) override {
+    ++keyRequests;
+    *value = 0x1234;
+    return 0;
+  }
+  int32_t CORVANE_STDCALL Reserved4() override { return 0; }
+  int32_t CORVANE_STDCALL CreateObject(uint32_t key, const Guid& iid, void** out) override {
+    keys.push_back(key);
+    factory.AddRef();
+    *out = SameGuid(iid, corvane::kProgressFactoryId) ? &factory : nullptr;
+    return 0;
+  }
+  int keyRequests = 0;
+  std::vector<uint32_t> keys;
+  FakeFactory factory;
+};
+
+}  // namespace
+
+TEST(HostServices, ProgressWindowsAreMadeForTheProcessKey) {
+  static FakeProgressService service;
+  corvane::testing::RegisterHostkit(&service);
+  corvane::HostProgress* window = corvane::OpenProgressWindow(L"Updating", L"Please wait");
+  ASSERT_EQ(window, &service.factory.window);
+  EXPECT_EQ(service.factory.opened, L"1|Updating|Please wait|0");
+  EXPECT_EQ(service.factory.refs.load(), 1);  // the factory is let go again
+  EXPECT_EQ(window->Release(), 0u);           // the caller owned one reference
+  corvane::OpenProgressWindow(L"Again", L"");
+  EXPECT_EQ(service.keyRequests, 1);  // the key value is asked for once
+  EXPECT_EQ(service.keys, (std::vector<uint32_t>{0x12340010u, 0x12340010u}));
+  corvane::ReleaseHostServices();
+  corvane::testing::UnregisterHostkit();
+}
