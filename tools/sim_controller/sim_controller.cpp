@@ -86,7 +86,12 @@ void SimController::ApplySettings(const SimSettings& settings) {
 int32_t SimController::Connect() {
   Lock lock(mutex_);
   CatchUpLocked();
-  const int32_t result = settings_.connect_result;
+  // A device found once and gone (switched off, taken by another program)
+  // when the host connects again.
+  const bool first = session_connects_ == 0;
+  if (session_connects_ < std::numeric_limits<uint32_t>::max()) ++session_connects_;
+  const int32_t result = first ? settings_.connect_result
+                               : settings_.connect_result_after_first.value_or(settings_.connect_result);
   if (result != dmsError_NoError && result != dmsError_Online) return result;
   if (!connected_) {
     connected_ = true;
@@ -94,6 +99,7 @@ int32_t SimController::Connect() {
     mode_ = kModeIdle;
     error_ = dmsError_NoError;
     warning_ = 0;
+    error_stands_ = false;
     ArmInjectionsLocked(InjectFrom::kConnect, now_);
   }
   return result;
@@ -104,6 +110,7 @@ int32_t SimController::Disconnect() {
   CatchUpLocked();
   StopLocked(now_, false);
   connected_ = false;
+  session_connects_ = 0;
   zeroing_ = false;
   error_injection_ = {};
   warning_injection_ = {};
@@ -137,14 +144,19 @@ int32_t SimController::GetStatus(DMSStatus* status) {
   if (!ReadyLocked()) return dmsError_Disconnected;
   if (status == nullptr) return dmsError_NullPointer;
   *status = StatusLocked();
+  error_shown_ = error_shown_ || error_ != dmsError_NoError;
+  warning_shown_ = warning_shown_ || warning_ != 0;
   return dmsError_NoError;
 }
 
 int32_t SimController::ClearError() {
   Lock lock(mutex_);
   if (!ReadyLocked()) return dmsError_Disconnected;
-  error_ = dmsError_NoError;
-  warning_ = 0;
+  // An error or warning that came up since the last status read stays until
+  // a read has shown it, so a host that clears before it reads still learns
+  // of it; an error whose cause stands stays regardless.
+  if (error_shown_ && !error_stands_) error_ = dmsError_NoError;
+  if (warning_shown_) warning_ = 0;
   return dmsError_NoError;
 }
 
@@ -283,11 +295,22 @@ void SimController::ResolveEventsLocked(uint64_t time) {
   if (warning_injection_.armed && time >= warning_injection_.due) {
     warning_injection_.armed = false;
     warning_ = settings_.warning_code;
+    warning_shown_ = false;
   }
   if (error_injection_.armed && time >= error_injection_.due) {
     error_injection_.armed = false;
     error_ = settings_.error_code;
-    if (settings_.error_stops) StopLocked(time, false);
+    error_shown_ = false;
+    if (settings_.error_stops) {
+      // The last sample before the stop reports the error that ended the
+      // measurement, as the device's final record does.
+      if (producing_ && !height_.empty()) height_.back().mStatus.mError = error_;
+      StopLocked(time, false);
+    } else {
+      // Measuring goes on with the fault in place: the error stands until
+      // the measurement ends.
+      error_stands_ = producing_;
+    }
   }
 }
 
@@ -342,6 +365,7 @@ void SimController::ProduceSampleLocked(uint64_t stamp) {
 void SimController::StopLocked(uint64_t now, bool slowly) {
   const bool was_producing = producing_;
   producing_ = false;
+  error_stands_ = false;
   if (settings_.inject_from == InjectFrom::kMeasureStart) {
     error_injection_ = {};
     warning_injection_ = {};

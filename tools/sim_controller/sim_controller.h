@@ -97,10 +97,16 @@ class SimController {
 
   uint64_t now_ = 0;  // as of the latest catch-up
   bool connected_ = false;
+  uint32_t session_connects_ = 0;  // DMS_Connect calls since loading or the last disconnect
   uint64_t connect_time_ = 0;
   int32_t mode_ = kModeIdle;
   int32_t error_ = dmsError_NoError;
   int32_t warning_ = 0;
+  // Whether a status read has shown the error or warning yet: ClearError
+  // only acknowledges what the host could have seen.
+  bool error_shown_ = false;
+  bool warning_shown_ = false;
+  bool error_stands_ = false;  // its cause persists while measuring goes on
   Injection error_injection_;
   Injection warning_injection_;
   int32_t hcu_status_ = kHcuNotZeroed;

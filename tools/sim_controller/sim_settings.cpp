@@ -71,6 +71,16 @@ bool ParseInjectFrom(std::string_view text, InjectFrom& out) {
 bool ApplyEntry(std::string_view key, std::string_view value, SimSettings& s, bool& known) {
   known = true;
   if (key == "connect_result") return ParseNumber<int32_t>(value, 0, kLastResultCode, s.connect_result);
+  if (key == "connect_result_after_first") {
+    // Any code, negative ones included: a device may answer anything.
+    int32_t result = 0;
+    if (!ParseNumber<int32_t>(value, std::numeric_limits<int32_t>::min(),
+                              std::numeric_limits<int32_t>::max(), result)) {
+      return false;
+    }
+    s.connect_result_after_first = result;
+    return true;
+  }
   if (key == "serial") return ParseText(value, s.serial);
   if (key == "version") return ParseText(value, s.version);
   if (key == "hcu_status") return ParseNumber<int32_t>(value, kHcuNotConnected, kHcuZeroed, s.hcu_status);

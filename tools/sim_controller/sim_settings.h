@@ -20,6 +20,9 @@ enum class InjectFrom { kMeasureStart, kConnect };
 // connected but not yet zeroed.
 struct SimSettings {
   int32_t connect_result = dmsError_NoError;
+  // Result of every connect after the first of a session (a session starts
+  // when the library loads and again at each disconnect); unset: connect_result.
+  std::optional<int32_t> connect_result_after_first;
   std::string serial = "CV1234567";
   std::string version = "Sim 1.0.0";
   int32_t hcu_status = kHcuNotZeroed;
