@@ -1,7 +1,7 @@
 # The project's entry points. `make test` runs every test on a fresh Debian 12
 # machine: it installs what is missing, builds both targets and runs the
 # native, sanitizer and Windows tests.
-.PHONY: test deps linux asan tsan windows wine-tests clean
+.PHONY: test demo deps linux asan tsan windows wine-tests clean
 
 MODULE_EXPORTS = GetDeviceClassInfo FindDevice Initialise CloseAll IsFailed WriteBuffer \
   ReadLine ReadBuffer ReadBuffSize FlushReadBuffer GetUniqueID GetLastErrorMsg \
@@ -9,6 +9,13 @@ MODULE_EXPORTS = GetDeviceClassInfo FindDevice Initialise CloseAll IsFailed Writ
 SIM_EXPORTS = DMS_Connect DMS_GetStatus DMS_SetCuffSwitching DMS_GetMarkerSamples
 
 test: deps linux asan tsan windows wine-tests
+
+# A 30-second recording from the simulated Controller: recording.csv,
+# recording.edf, recording.png and recording.log here, and its summary.
+demo: deps
+	cmake --preset linux
+	cmake --build --preset linux --target corvane-record
+	build/linux/tools/recorder/corvane-record --duration 30 --out recording
 
 deps:
 	bash scripts/install-deps.sh

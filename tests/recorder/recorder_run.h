@@ -1,0 +1,36 @@
+// Running the recorder program that stands beside the test, with the module
+// and the simulated Controller, and reading what it wrote.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace corvane::recorder::testing {
+
+struct ProgramResult {
+  int exitCode = -1;
+  std::string output;  // standard output and standard error
+};
+
+// The folder of the test, where the recorder, the module and "Devices" are.
+std::string TestFolder();
+// An empty folder for one test's files.
+std::string FreshFolder(const std::string& name);
+std::string ReadText(const std::string& path);
+// A settings file for the simulated Controller.
+std::string WriteSimSettings(const std::string& folder, const std::string& text);
+// The CSV's lines split into cells, the header included.
+std::vector<std::vector<std::string>> ReadCsv(const std::string& path);
+bool Exists(const std::string& path);
+
+// Runs the recorder with `args` and waits for it (program_posix.cpp,
+// program_win32.cpp).
+ProgramResult RunRecorder(const std::vector<std::string>& args);
+
+// Checks what every finished recording must hold: a complete CSV of `rows`
+// rows at 200 per second, and (where this build reads EDF+) an EDF+ file
+// with the same samples and an annotation beginning with each of `notes`.
+void ExpectCompleteRecording(const std::string& prefix, size_t rows,
+                             const std::vector<std::string>& notes);
+
+}  // namespace corvane::recorder::testing

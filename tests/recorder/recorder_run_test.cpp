@@ -1,0 +1,218 @@
+// The recorder program against the real module with the simulated Controller
+// in the "Devices" folder beside it: a recording, the settings listing, a
+// recording that the device aborts, and the errors a user can run into.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "platform/fs_path.h"
+#include "recorder_run.h"
+#include "support/path.h"
+#include "support/utf8.h"
+
+#ifdef RECORDER_HAS_EDFLIB
+#include <edflib.h>
+#endif
+
+namespace corvane::recorder::testing {
+
+namespace {
+
+std::filesystem::path Fs(const std::string& path) {
+  return platform::ToFsPath(MVX::Utf8ToWide(path));
+}
+std::string Utf8(const std::filesystem::path& path) {
+  return MVX::WideToUtf8(platform::FromFsPath(path));
+}
+
+}  // namespace
+
+std::string TestFolder() { return MVX::WideToUtf8(MVX::Path().Wide()); }
+
+std::string FreshFolder(const std::string& name) {
+  const auto folder = Fs(TestFolder()) / "runs" / name;
+  std::filesystem::remove_all(folder);
+  std::filesystem::create_directories(folder);
+  return Utf8(folder);
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream file(Fs(path), std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+std::string WriteSimSettings(const std::string& folder, const std::string& text) {
+  const std::string path = Utf8(Fs(folder) / "sim.txt");
+  std::ofstream(Fs(path)) << text;
+  return path;
+}
+
+std::vector<std::vector<std::string>> ReadCsv(const std::string& path) {
+  std::vector<std::vector<std::string>> rows;
+  std::ifstream file(Fs(path));
+  for (std::string line; std::getline(file, line);) {
+    std::vector<std::string> cells(1);
+    for (const char c : line) {
+      if (c == ',') {
+        cells.emplace_back();
+      } else {
+        cells.back() += c;
+      }
+    }
+    rows.push_back(std::move(cells));
+  }
+  return rows;
+}
+
+bool Exists(const std::string& path) { return std::filesystem::exists(Fs(path)); }
+
+void ExpectCompleteRecording(const std::string& prefix, size_t rows,
+                             const std::vector<std::string>& notes) {
+  const auto csv = ReadCsv(prefix + ".csv");
+  ASSERT_EQ(csv.size(), rows + 1);
+  EXPECT_EQ(csv[0][0], "time_s");
+  for (size_t i = 1; i < csv.size(); ++i) {
+    ASSERT_EQ(csv[i].size(), 12u) << "row " << i;
+    ASSERT_NEAR(std::stod(csv[i][0]), static_cast<double>(i - 1) / 200, 1e-9) << "row " << i;
+    const double finger = std::stod(csv[i][1]);
+    ASSERT_TRUE(finger > 20 && finger < 250) << "row " << i << ": " << finger;
+  }
+#ifdef RECORDER_HAS_EDFLIB
+  edf_hdr_struct header{};
+  ASSERT_EQ(edfopen_file_readonly((prefix + ".edf").c_str(), &header, EDFLIB_READ_ALL_ANNOTATIONS), 0)
+      << "EDFlib error " << header.filetype;
+  EXPECT_EQ(header.edfsignals, 11);
+  EXPECT_EQ(header.signalparam[0].smp_in_datarecord, 200);
+  EXPECT_EQ(header.datarecords_in_file, static_cast<long long>((rows + 199) / 200));
+  std::vector<double> finger(rows);
+  ASSERT_EQ(edfread_physical_samples(header.handle, 0, static_cast<int>(rows), finger.data()),
+            static_cast<int>(rows));
+  for (size_t i = 0; i < rows; ++i) {
+    ASSERT_NEAR(finger[i], std::stod(csv[i + 1][1]), 400.0 / 32000 / 2) << "sample " << i;
+  }
+  std::vector<std::string> found;
+  for (long long n = 0; n < header.annotations_in_file; ++n) {
+    edf_annotation_struct annotation{};
+    edf_get_annotation(header.handle, static_cast<int>(n), &annotation);
+    found.emplace_back(annotation.annotation);
+  }
+  edfclose_file(header.handle);
+  for (const std::string& note : notes) {
+    EXPECT_TRUE(std::any_of(found.begin(), found.end(),
+                            [&](const std::string& f) { return f.rfind(note, 0) == 0; }))
+        << "no annotation \"" << note << "\"";
+  }
+#else
+  EXPECT_TRUE(Exists(prefix + ".edf"));
+  (void)notes;
+#endif
+}
+
+namespace {
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+TEST(RecorderProgram, RecordsForTheTimeAskedWithTheSettingsChosen) {
+  const std::string folder = FreshFolder("timed");
+  const std::string prefix = folder + "/rec";
+  const ProgramResult run = RunRecorder({"--out", prefix, "--duration", "3", "--set",
+                                         "SwitchingMins=30", "--set", "PhysioCalOff=off"});
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  ExpectCompleteRecording(prefix, 600, {"HCU not zeroed", "recording end"});
+
+  EXPECT_TRUE(Contains(run.output, "Device: Corvane, serial CV1234567")) << run.output;
+  EXPECT_TRUE(Contains(run.output, "Warning: Sampling will inflate finger cuffs.")) << run.output;
+  EXPECT_TRUE(Contains(run.output, "duration            3.00 s (600 complete rows)")) << run.output;
+  EXPECT_TRUE(Contains(run.output, "gaps                none")) << run.output;
+
+  const std::string log = ReadText(prefix + ".log");
+  const size_t minutes = log.find("sent ?dev/dms_Mins 30, reply <OK");
+  const size_t calibration = log.find("sent ?dev/dms_PCalOff 1, reply <OK");
+  const size_t start = log.find("sent ?in/sampler/start, reply <OK");
+  const size_t stop = log.find("sent ?in/sampler/stop, reply <OK");
+  ASSERT_NE(minutes, std::string::npos) << log;
+  ASSERT_NE(calibration, std::string::npos) << log;
+  ASSERT_NE(start, std::string::npos) << log;
+  ASSERT_NE(stop, std::string::npos) << log;
+  EXPECT_LT(minutes, start);
+  EXPECT_LT(calibration, start);
+  EXPECT_LT(start, stop);
+  EXPECT_FALSE(Contains(log, "dms_Mins 15")) << "the default was sent although a choice was made";
+
+#ifdef RECORDER_HAS_CAIRO
+  EXPECT_EQ(ReadText(prefix + ".png").substr(0, 8), "\x89PNG\r\n\x1a\n");
+#else
+  EXPECT_TRUE(Contains(run.output, "No plot:")) << run.output;
+#endif
+}
+
+TEST(RecorderProgram, ListsTheDeviceSettings) {
+  const ProgramResult run = RunRecorder({"settings"});
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_TRUE(Contains(run.output, "\"Corvane Settings\" (dialog Panel)")) << run.output;
+  EXPECT_TRUE(Contains(run.output, "Cuff Switching Mode  (default)")) << run.output;
+}
+
+TEST(RecorderProgram, ADeviceAbortEndsTheRecordingWithCompleteFiles) {
+  const std::string folder = FreshFolder("abort");
+  const std::string prefix = folder + "/rec";
+  // Error 12 always aborts the recording.
+  const std::string settings = WriteSimSettings(folder, "error_code = 12\nerror_at_ms = 1500\n");
+  const ProgramResult run =
+      RunRecorder({"--out", prefix, "--duration", "8", "--sim-settings", settings});
+  EXPECT_EQ(run.exitCode, 3) << run.output;
+  EXPECT_TRUE(Contains(run.output, "The device aborted the recording")) << run.output;
+
+  const auto csv = ReadCsv(prefix + ".csv");
+  ASSERT_GT(csv.size(), 101u);
+  ASSERT_LT(csv.size(), 601u);
+  ExpectCompleteRecording(prefix, csv.size() - 1, {"abort: dmsError_Electronics"});
+  // The module's own log lines reach the log through the host framework.
+  EXPECT_TRUE(Contains(ReadText(prefix + ".log"), "DMSWrapper error: Corvane Controller Error 12"))
+      << ReadText(prefix + ".log");
+}
+
+TEST(RecorderProgram, ErrorsAreClearAndEndWithANonZeroStatus) {
+  const std::string folder = FreshFolder("errors");
+
+  ProgramResult run = RunRecorder({"--out", folder + "/unknown", "--set", "Speed=fast"});
+  EXPECT_EQ(run.exitCode, 1) << run.output;
+  EXPECT_TRUE(Contains(run.output, "unknown setting \"Speed\"; the settings are: ")) << run.output;
+  EXPECT_TRUE(Contains(run.output, "SwitchingMins")) << run.output;
+  EXPECT_FALSE(Exists(folder + "/unknown.csv"));
+
+  run = RunRecorder({"--out", folder + "/nomodule", "--module", folder + "/Nothing.kvwdll"});
+  EXPECT_EQ(run.exitCode, 2) << run.output;
+  EXPECT_TRUE(Contains(run.output, "device module not found")) << run.output;
+
+  const auto devices = std::filesystem::directory_iterator(
+      Fs(TestFolder()) / "Devices");
+  ASSERT_NE(devices, std::filesystem::directory_iterator());
+  run = RunRecorder({"--out", folder + "/notmodule", "--module", Utf8(devices->path())});
+  EXPECT_EQ(run.exitCode, 2) << run.output;
+  EXPECT_TRUE(Contains(run.output, "is not a device module: it lacks GetDeviceClassInfo"))
+      << run.output;
+
+  run = RunRecorder({"--out", folder + "/no/such/folder/rec"});
+  EXPECT_EQ(run.exitCode, 2) << run.output;
+  EXPECT_TRUE(Contains(run.output, "cannot write the recording")) << run.output;
+
+  const std::string settings = WriteSimSettings(folder, "connect_result = 4\n");
+  run = RunRecorder({"--out", folder + "/nodevice", "--sim-settings", settings});
+  EXPECT_EQ(run.exitCode, 2) << run.output;
+  EXPECT_TRUE(Contains(run.output, "the device could not be started: ")) << run.output;
+  EXPECT_FALSE(Exists(folder + "/nodevice.csv"));
+
+  run = RunRecorder({"--duration", "soon"});
+  EXPECT_EQ(run.exitCode, 1) << run.output;
+  EXPECT_TRUE(Contains(run.output, "Usage:")) << run.output;
+}
+
+}  // namespace
+}  // namespace corvane::recorder::testing

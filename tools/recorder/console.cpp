@@ -1,0 +1,81 @@
+#include "console.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace corvane::recorder {
+
+void Console::ClearStatusLocked() {
+  if (mStatusShown) {
+    std::fputs("\r\033[K", stdout);
+    mStatusShown = false;
+  }
+}
+
+void Console::Message(std::string_view text) {
+  if (mQuiet) return;
+  std::lock_guard lock(mMutex);
+  ClearStatusLocked();
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  std::fputc('\n', stdout);
+  if (mTerminal && !mStatus.empty()) {
+    std::fputs(mStatus.c_str(), stdout);
+    mStatusShown = true;
+  }
+  std::fflush(stdout);
+}
+
+void Console::Error(std::string_view text) {
+  std::lock_guard lock(mMutex);
+  ClearStatusLocked();
+  std::fflush(stdout);
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fputc('\n', stderr);
+  std::fflush(stderr);
+  if (mTerminal && !mStatus.empty() && !mQuiet) {
+    std::fputs(mStatus.c_str(), stdout);
+    mStatusShown = true;
+    std::fflush(stdout);
+  }
+}
+
+void Console::Status(std::string_view text, bool force) {
+  if (mQuiet) return;
+  std::lock_guard lock(mMutex);
+  mStatus = text;
+  if (mTerminal) {
+    std::fputs("\r\033[K", stdout);
+    std::fputs(mStatus.c_str(), stdout);
+    mStatusShown = true;
+  } else {
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - mLastPlain < kPlainInterval) return;
+    mLastPlain = now;
+    std::fputs(mStatus.c_str(), stdout);
+    std::fputc('\n', stdout);
+  }
+  std::fflush(stdout);
+}
+
+void Console::EndStatus() {
+  std::lock_guard lock(mMutex);
+  if (mStatusShown) {
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+  }
+  mStatusShown = false;
+  mStatus.clear();
+}
+
+std::string ProgressBar(int percent, std::string_view text, int width) {
+  percent = std::clamp(percent, 0, 100);
+  const int filled = percent * width / 100;
+  std::string bar = "[" + std::string(static_cast<size_t>(filled), '#') +
+                    std::string(static_cast<size_t>(width - filled), ' ') + "] ";
+  const std::string number = std::to_string(percent);
+  bar += std::string(3 - std::min<size_t>(3, number.size()), ' ') + number + "%";
+  if (!text.empty()) bar += "  " + std::string(text);
+  return bar;
+}
+
+}  // namespace corvane::recorder

@@ -1,0 +1,45 @@
+// The terminal: one status line redrawn in place, messages on lines of their
+// own above it, errors on standard error. Without a terminal the status is
+// printed as a plain line now and then. Safe to use from several threads.
+#pragma once
+
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace corvane::recorder {
+
+class Console {
+ public:
+  Console(bool quiet, bool terminal) : mQuiet(quiet), mTerminal(terminal) {}
+
+  bool Quiet() const { return mQuiet; }
+
+  // A line of its own (a comment, a notice); not shown when quiet.
+  void Message(std::string_view text);
+  // Always shown, on standard error.
+  void Error(std::string_view text);
+  // The status line: redrawn in place on a terminal; otherwise printed when
+  // `force` is set or at most every `kPlainInterval`.
+  void Status(std::string_view text, bool force = false);
+  // Ends the status line, so that what follows starts on a new line.
+  void EndStatus();
+
+  static constexpr std::chrono::seconds kPlainInterval{5};
+
+ private:
+  void ClearStatusLocked();
+
+  std::mutex mMutex;
+  const bool mQuiet;
+  const bool mTerminal;
+  std::string mStatus;  // the status shown on the terminal's last line
+  bool mStatusShown = false;
+  std::chrono::steady_clock::time_point mLastPlain{};
+};
+
+// "[#########           ]  45%  text": a progress bar of `width` cells.
+std::string ProgressBar(int percent, std::string_view text, int width = 30);
+
+}  // namespace corvane::recorder

@@ -1,0 +1,74 @@
+// The recording as EDF+: 11 signals at 200 samples per second in data
+// records of one second, and the comments as annotations.
+//
+// Each signal's digital range is -32000..32000 for its physical range of
+// minus to plus full scale, so the file holds the device's values unchanged.
+// A last, incomplete second is filled up with each signal's last value; an
+// annotation "recording end" marks where the real samples stop.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "row_assembler.h"
+
+namespace corvane::recorder {
+
+struct EdfHeader {
+  std::string equipment;  // e.g. "Corvane CV1234567"
+  // Local start date and time.
+  int year = 2000, month = 1, day = 1, hour = 0, minute = 0, second = 0;
+};
+
+class EdfWriter {
+ public:
+  virtual ~EdfWriter() = default;
+  // Creates the file; false with `error` set if it cannot be written.
+  bool Open(const std::string& path, const EdfHeader& header, std::string& error);
+  void Write(const Row& row);
+  // A text at `seconds` from the start of the recording; a long text becomes
+  // several annotations at the same time.
+  void Annotate(double seconds, const std::string& text);
+  // Fills up and writes the last record, then closes the file.
+  bool Close(std::string& error);
+
+  bool IsOpen() const { return mOpen; }
+  uint64_t RecordsWritten() const { return mRecords; }
+
+ protected:
+  using Record = std::array<std::array<int, kSampleRate>, kChannelCount>;
+
+  virtual bool OpenFile(const std::string& path, const EdfHeader& header, std::string& error) = 0;
+  virtual bool WriteRecord(const Record& record) = 0;
+  // `onset` and `duration` in units of 100 microseconds; duration -1: none.
+  virtual void WriteAnnotation(long long onset, const std::string& text) = 0;
+  virtual bool CloseFile(std::string& error) = 0;
+
+ private:
+  Record mRecord{};
+  int mFill = 0;  // samples of the current record so far
+  uint64_t mRecords = 0;
+  uint64_t mRows = 0;
+  bool mOpen = false;
+  bool mFailed = false;
+};
+
+// The EDF+ writer of this platform: EDFlib where it is available, the
+// recorder's own writer elsewhere. Null if EDF+ cannot be written here.
+std::unique_ptr<EdfWriter> MakeEdfWriter();
+// The recorder's own writer, on every platform.
+std::unique_ptr<EdfWriter> MakePlainEdfWriter();
+
+// The annotation signals each record carries; each holds one annotation, so
+// this is how many annotations fit per second of recording.
+inline constexpr int kAnnotationSignals = 4;
+// The longest annotation text that EDF+ readers get whole.
+inline constexpr size_t kMaxAnnotationChars = 40;
+
+// A text in pieces of at most kMaxAnnotationChars, cut between words where
+// a blank allows it.
+std::vector<std::string> SplitAnnotation(const std::string& text);
+
+}  // namespace corvane::recorder

@@ -1,0 +1,92 @@
+#include "options.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace corvane::recorder {
+
+Options ParseOptions(const std::vector<std::string>& args) {
+  Options options;
+  size_t i = 0;
+  if (i < args.size() && (args[i] == "settings" || args[i] == "record")) {
+    options.command = args[i] == "settings" ? Options::Command::Settings : Options::Command::Record;
+    ++i;
+  }
+  for (; i < args.size(); ++i) {
+    std::string name = args[i];
+    std::optional<std::string> value;
+    if (const size_t equals = name.find('='); name.rfind("--", 0) == 0 && equals != std::string::npos) {
+      value = name.substr(equals + 1);
+      name.resize(equals);
+    }
+    const auto take = [&]() -> std::string {
+      if (value) return *value;
+      if (i + 1 >= args.size()) throw UsageError(name + " needs a value");
+      return args[++i];
+    };
+    if (name == "--help" || name == "-h") {
+      options.command = Options::Command::Help;
+    } else if (name == "--quiet" || name == "-q") {
+      options.quiet = true;
+    } else if (name == "--out" || name == "-o") {
+      options.out = take();
+      if (options.out.empty()) throw UsageError("--out needs a file name prefix");
+    } else if (name == "--duration" || name == "-d") {
+      const std::string text = take();
+      double seconds = 0;
+      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+      if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(seconds) ||
+          seconds <= 0) {
+        throw UsageError("--duration takes a number of seconds greater than 0, not \"" + text +
+                         "\"");
+      }
+      options.duration = seconds;
+    } else if (name == "--module") {
+      options.module = take();
+    } else if (name == "--set") {
+      options.settings.push_back(ParseSettingRequest(take()));
+    } else if (name == "--press") {
+      options.presses.push_back(take());
+    } else if (name == "--sim-settings") {
+      options.simSettings = take();
+    } else {
+      throw UsageError("unknown option \"" + args[i] + "\"");
+    }
+  }
+  return options;
+}
+
+std::string UsageText() {
+  return R"(Usage: corvane-record [record] [options]
+       corvane-record settings [--module PATH] [--sim-settings FILE]
+
+Records finger blood pressure from a Corvane device through its device module
+(11 channels at 200 samples per second) into PREFIX.csv, PREFIX.edf (EDF+),
+PREFIX.png (a plot) and PREFIX.log (the module's log and the recording's
+events). "settings" lists the device's settings with their defaults.
+
+Options:
+  -o, --out PREFIX        output file name prefix (default "recording")
+  -d, --duration S        stop after S seconds (default: at Ctrl-C)
+      --module PATH       the device module (default: Corvane.kvwdll beside
+                          this program); the module loads the device library
+                          from the "Devices" folder beside this program
+      --set CONTROL=ITEM  choose a setting, e.g. --set SwitchingMins=30,
+                          --set EnableSwitching="Cuff Switching Mode",
+                          --set PhysioCalOff=Off (repeatable; item labels
+                          are compared without "&" and regardless of case)
+      --press BUTTON      press a settings button before recording, e.g.
+                          --press ZeroHCU (repeatable)
+      --sim-settings FILE settings file for the simulated Controller
+                          (sets CORVANE_SIM_SETTINGS)
+  -q, --quiet             print nothing but errors
+  -h, --help              this text
+
+Every setting starts at its default; --set choices are sent after them.
+Exit status: 0 recorded, 1 bad command line or setting, 2 module, device or
+output problem, 3 the device aborted or stopped the recording, 130
+interrupted before the recording started.
+)";
+}
+
+}  // namespace corvane::recorder

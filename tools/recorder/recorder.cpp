@@ -1,0 +1,614 @@
+#include "recorder.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <thread>
+
+#include "console.h"
+#include "csv_writer.h"
+#include "edf_writer.h"
+#include "module.h"
+#include "platform/fs_path.h"
+#include "plot.h"
+#include "recorder_host.h"
+#include "recorder_platform.h"
+#include "row_assembler.h"
+#include "session.h"
+#include "settings.h"
+#include "summary.h"
+#include "support/path.h"
+#include "support/utf8.h"
+
+namespace corvane::recorder {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr int kReplyTimeoutMs = 5000;
+// Starting and stopping the sampler waits for the device (about 1 s to stop).
+constexpr int kSamplerTimeoutMs = 10000;
+// The control list arrives in one go; once the port is this quiet it is all there.
+constexpr int kControlListQuietMs = 250;
+// At the end of a timed recording the beat channels may still trail; they get
+// this long to catch up.
+constexpr auto kBeatGrace = 3s;
+// A timed recording that stops receiving samples ends this long after its time.
+constexpr auto kOverrun = 15s;
+constexpr auto kStatusInterval = 250ms;
+constexpr auto kFailedCheckInterval = 1s;
+// How often a button's wait step asks again, and for how long at most.
+constexpr auto kWaitStepInterval = 250ms;
+constexpr auto kWaitStepLimit = 120s;
+
+constexpr char kCuffSwitchComment[] = "Switch to finger cuff ";
+
+// Leaves Run with an exit code; the device is closed on the way out.
+class Failure : public std::runtime_error {
+ public:
+  Failure(int code, const std::string& message) : std::runtime_error(message), mCode(code) {}
+  int code() const { return mCode; }
+
+ private:
+  int mCode;
+};
+
+std::string Fixed(double value, int decimals) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+std::string MinutesSeconds(double seconds) {
+  const auto whole = static_cast<long>(seconds);
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+  return text;
+}
+
+std::string PathInFolder(const std::wstring& folder, const std::string& name) {
+  return MVX::WideToUtf8((MVX::Path(folder) / MVX::Utf8ToWide(name)).Wide());
+}
+
+std::tm LocalNow() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+#ifdef _WIN32
+  localtime_s(&local, &now);
+#else
+  localtime_r(&now, &local);
+#endif
+  return local;
+}
+
+std::string DateTimeText(const std::tm& t) {
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &t);
+  return text;
+}
+
+// The host framework's services live as long as the process: the module
+// keeps the pointers it was given.
+struct HostServices {
+  Console console;
+  LogFile log;
+  TerminalProgressService progress;
+  HostkitClassObject classObject;
+
+  HostServices(bool quiet, bool terminal)
+      : console(quiet, terminal), progress(console, [] { return InterruptCount() > 0; }),
+        classObject(log, progress) {}
+};
+
+// Everything that comes back while recording, and where it goes.
+class Recording final : public LineListener {
+ public:
+  Recording(Console& console, LogFile& log) : mConsole(console), mLog(log) {}
+
+  void OpenOutputs(const std::string& prefix, const EdfHeader& header) {
+    if (!mCsv.Open(prefix + ".csv")) {
+      throw Failure(kExitFailure, "cannot write " + prefix + ".csv");
+    }
+    mEdf = MakeEdfWriter();
+    std::string error;
+    if (!mEdf->Open(prefix + ".edf", header, error)) throw Failure(kExitFailure, error);
+  }
+
+  // Rows beyond `rows` are not written.
+  void SetRowLimit(uint64_t rows) { mRowLimit = rows; }
+  // The end comes now: the rows the other channels have reached are written
+  // once the beat channels have caught up with them.
+  void EndAtRowsReceived() {
+    const uint64_t reached = mRows.RowsWithoutBeats();
+    if (!mRowLimit || reached < *mRowLimit) mRowLimit = reached;
+  }
+  void StartClock(const std::tm& started) {
+    mStart = Clock::now();
+    mStartText = DateTimeText(started);
+  }
+  const std::string& StartText() const { return mStartText; }
+
+  // LineListener
+  void OnData(std::string_view line) override {
+    if (!mRows.AddLine(line)) mLog.Write("recorder: malformed data line: " + std::string(line));
+  }
+
+  void OnComment(const std::string& text) override {
+    const double at = Now();
+    mConsole.Message("[" + Fixed(at, 1) + " s] " + text);
+    mLog.Write("recorder: comment at " + Fixed(at, 3) + " s: " + text);
+    if (mEdf) mEdf->Annotate(at, text);
+    if (text.rfind(kCuffSwitchComment, 0) == 0) mCuff = text.substr(sizeof kCuffSwitchComment - 1);
+    mLastComment = text;
+  }
+
+  void OnAbort(const std::string& reason) override {
+    const double at = Now();
+    // Some errors send their name as a line of its own just before an abort
+    // that gives no reason.
+    mAbortReason = !reason.empty()            ? reason
+                   : !mLastDeviceLine.empty() ? mLastDeviceLine
+                   : !mLastComment.empty()    ? mLastComment
+                                              : "no reason given";
+    mAborted = true;
+    mConsole.Error("The device aborted the recording at " + Fixed(at, 1) + " s: " + mAbortReason);
+    mLog.Write("recorder: abort at " + Fixed(at, 3) + " s: " + mAbortReason);
+    if (mEdf) mEdf->Annotate(at, "abort: " + mAbortReason);
+  }
+
+  void OnOther(std::string_view line) override {
+    if (line.empty()) return;
+    mConsole.Message("device: " + std::string(line));
+    mLog.Write("recorder: device line: " + std::string(line));
+    mLastDeviceLine = line;
+  }
+
+  // Writes the rows that are complete.
+  void DrainRows() {
+    Row row;
+    while (!LimitReached() && mRows.PopRow(row)) Write(row);
+  }
+
+  // After the sampler has stopped: the complete rows; and when no beat came
+  // at all (test modes), the rows of the other channels, beat cells empty.
+  void FinishRows() {
+    DrainRows();
+    Row row;
+    if (!mRows.HasBeats() && mRows.RowsWithoutBeats() > 0) {
+      mConsole.Message("No beats in this recording: the beat channels are left empty.");
+      while (!LimitReached() && mRows.PopRowWithoutBeats(row)) Write(row);
+    }
+  }
+
+  bool LimitReached() const { return mRowLimit && mRows.RowsPopped() >= *mRowLimit; }
+  // The channels other than the beat channels have reached the limit.
+  bool OthersReachedLimit() const { return mRowLimit && mRows.RowsWithoutBeats() >= *mRowLimit; }
+  bool Aborted() const { return mAborted; }
+  const std::string& AbortReason() const { return mAbortReason; }
+
+  void ShowStatus(bool force = false) {
+    const auto& beat = mBeats.Last();
+    std::string status = Fixed(std::chrono::duration<double>(Clock::now() - mStart).count(), 1) +
+                         " s";
+    if (beat[0] != 0) {
+      status += "  BP " + Fixed(ToPhysical(kSystolic, beat[0]), 0) + "/" +
+                Fixed(ToPhysical(kDiastolic, beat[2]), 0) + " (" +
+                Fixed(ToPhysical(kMean, beat[1]), 0) + ") mmHg  HR " +
+                Fixed(ToPhysical(kHeartRate, beat[3]), 0) + " bpm";
+    } else {
+      status += "  BP --/-- (--) mmHg  HR -- bpm";
+    }
+    status += "  cuff " + mCuff;
+    if (mCountdownSeen) status += ", switch in " + MinutesSeconds(mCountdown);
+    status += "  rows " + std::to_string(mRows.RowsPopped());
+    mConsole.Status(status, force);
+  }
+
+  // Closes the files and draws the plot; false if anything was lost.
+  bool Close(const std::string& prefix, const std::string& title) {
+    bool ok = CloseFiles(prefix);
+    std::string error;
+    if (mRowsWritten > 0) {
+      if (WritePlot(prefix + ".png", mPlot, title, error)) {
+        mLog.Write("recorder: plot written to " + prefix + ".png");
+      } else {
+        mConsole.Error("No plot: " + error);
+      }
+    } else {
+      mConsole.Message("No rows were recorded, so there is no plot.");
+    }
+    return ok;
+  }
+
+  bool CloseFiles(const std::string& prefix) {
+    bool ok = true;
+    if (!mCsv.Close()) {
+      mConsole.Error("error: writing " + prefix + ".csv failed");
+      ok = false;
+    }
+    std::string error;
+    if (mEdf && !mEdf->Close(error)) {
+      mConsole.Error("error: " + prefix + ".edf: " + error);
+      ok = false;
+    }
+    mEdf.reset();
+    return ok;
+  }
+
+  std::string Summary() const { return FormatSummary(mRows, mBeats, mRowsWritten); }
+  uint64_t RowsWritten() const { return mRowsWritten; }
+
+ private:
+  double Now() const { return static_cast<double>(mRows.Received(kFingerPressure)) / kSampleRate; }
+
+  void Write(const Row& row) {
+    mCsv.Write(row);
+    if (mEdf) mEdf->Write(row);
+    mPlot.Add(row);
+    mBeats.Add(row);
+    ++mRowsWritten;
+    const int32_t countdown = row.values[kCuffSwitchCountdown];
+    if (countdown != kDigitalFullScale / 4000) mCountdownSeen = true;  // 1 s: switching off
+    mCountdown = ToPhysical(kCuffSwitchCountdown, countdown);
+  }
+
+  Console& mConsole;
+  LogFile& mLog;
+  RowAssembler mRows;
+  BeatStatistics mBeats;
+  PlotData mPlot;
+  CsvWriter mCsv;
+  std::unique_ptr<EdfWriter> mEdf;
+  std::optional<uint64_t> mRowLimit;
+  uint64_t mRowsWritten = 0;
+  Clock::time_point mStart = Clock::now();
+  std::string mStartText;
+  bool mAborted = false;
+  std::string mAbortReason;
+  std::string mLastComment;
+  std::string mLastDeviceLine;
+  std::string mCuff = "1";
+  bool mCountdownSeen = false;
+  double mCountdown = 0;
+};
+
+// The device module with the host's calls around it: opened up to a found
+// device, and always closed again in the host's order.
+class DeviceLink {
+ public:
+  DeviceLink(const std::string& modulePath, HostObject& host) : mModule(modulePath) {
+    mModule.InitOnMainThread(&host);
+    mInitialised = true;
+  }
+  ~DeviceLink() { Close(); }
+
+  Module& module() { return mModule; }
+  const std::string& DeviceName() const { return mDeviceName; }
+
+  void Open() {
+    mDeviceName = mModule.DeviceName();
+    if (!mModule.FindDevice()) throw Failure(kExitFailure, "the module found no device");
+    mFound = true;
+  }
+
+  void Close() {
+    if (mFound) mModule.CloseAll();
+    mFound = false;
+    if (mInitialised) mModule.CleanupOnMainThread();
+    mInitialised = false;
+  }
+
+ private:
+  Module mModule;
+  std::string mDeviceName;
+  bool mInitialised = false;
+  bool mFound = false;
+};
+
+void CheckInterrupt() {
+  if (InterruptCount() > 0) throw Failure(kExitInterrupted, "interrupted");
+}
+
+// Sends a command line and insists on "<OK".
+void Command(Session& session, const std::string& line, LogFile& log, int timeoutMs) {
+  const Reply reply = session.Exchange(line, timeoutMs);
+  log.Write("recorder: sent " + line + (reply.TimedOut() ? ", no reply" : ", reply " + reply.text));
+  if (reply.kind == LineKind::Ok) return;
+  if (reply.TimedOut()) throw Failure(kExitFailure, "the device did not answer \"" + line + "\"");
+  throw Failure(kExitFailure, "the device refused \"" + line + "\"" +
+                                  (reply.text.empty() ? "" : ": " + reply.text));
+}
+
+std::string Query(Session& session, const std::string& line) {
+  const Reply reply = session.Exchange(line, kReplyTimeoutMs);
+  return reply.kind == LineKind::Answer ? reply.text : std::string();
+}
+
+control_list::ControlList ReadControlList(Session& session, Module& module) {
+  // A module without a working device answers nothing; no need to wait.
+  const auto text = module.IsFailed()
+                        ? std::nullopt
+                        : session.ReadControlList(kReplyTimeoutMs, kControlListQuietMs);
+  if (!text || text->empty()) {
+    const std::string reason = module.LastError(-1);
+    throw Failure(kExitFailure, "the device sent no control list" +
+                                    (reason.empty() ? std::string() : ": " + reason));
+  }
+  try {
+    return control_list::ParseControlList(*text);
+  } catch (const control_list::ParseError& error) {
+    throw Failure(kExitFailure, std::string("the device's control list is unreadable: ") +
+                                    error.what());
+  }
+}
+
+// A button's steps one after the other; a wait step asks its query until
+// the answer is no longer "=0". A step that fails runs the failed step.
+void PressButton(Session& session, const control_list::Control& button, Console& console,
+                 LogFile& log) {
+  console.Message("Pressing " + button.name + " (" + DisplayLabel(button.label) + ")");
+  const control_list::Item* failedStep = nullptr;
+  for (const auto& item : button.items) {
+    if (item.isFailed) failedStep = &item;
+  }
+  const auto run = [&](const control_list::Item& step) {
+    for (const control_list::Action& action : step.actions) {
+      if (action.verb == "command") {
+        Command(session, "?" + action.args[0], log, kReplyTimeoutMs);
+      } else if (action.verb == "set" && action.args.size() == 2 && !action.args[1].empty()) {
+        console.Message("  " + action.args[1]);
+      } else if (action.verb == "wait") {
+        const std::string line = "?" + action.args[1];
+        const auto deadline = Clock::now() + kWaitStepLimit;
+        for (;;) {
+          CheckInterrupt();
+          const Reply reply = session.Exchange(line, kReplyTimeoutMs);
+          if (reply.kind == LineKind::Answer && reply.text == "0" && Clock::now() < deadline) {
+            std::this_thread::sleep_for(kWaitStepInterval);
+            continue;
+          }
+          log.Write("recorder: " + line + " answered " + reply.text);
+          if (reply.kind == LineKind::Answer && reply.text == "1") break;
+          if (reply.kind == LineKind::Error) console.Error("  " + reply.text);
+          return false;
+        }
+      }
+    }
+    return true;
+  };
+  for (const auto& item : button.items) {
+    if (item.isFailed) continue;
+    if (!run(item)) {
+      if (failedStep != nullptr) run(*failedStep);
+      return;
+    }
+  }
+}
+
+void ApplySettings(Session& session, const control_list::ControlList& list,
+                   const Options& options, Console& console, LogFile& log) {
+  std::vector<Choice> plan;
+  std::vector<const control_list::Control*> buttons;
+  try {
+    plan = PlanSettings(list, options.settings);
+    for (const std::string& name : options.presses) buttons.push_back(&FindButton(list, name));
+  } catch (const SettingError& error) {
+    throw Failure(kExitUsage, error.what());
+  }
+  const size_t defaults = plan.size() - options.settings.size();
+  for (size_t i = 0; i < plan.size(); ++i) {
+    const Choice& choice = plan[i];
+    const std::string what = choice.control->name + " = " + DisplayLabel(choice.item->label);
+    log.Write("recorder: setting " + what + (i < defaults ? " (default)" : ""));
+    if (i >= defaults) console.Message("Setting " + what);
+    for (const std::string& line : CommandLines(*choice.item)) {
+      CheckInterrupt();
+      Command(session, line, log, kReplyTimeoutMs);
+    }
+  }
+  for (const control_list::Control* button : buttons) PressButton(session, *button, console, log);
+}
+
+int ListSettings(Session& session, Module& module) {
+  const std::string listing = DescribeSettings(ReadControlList(session, module));
+  std::fwrite(listing.data(), 1, listing.size(), stdout);
+  return kExitOk;
+}
+
+int Record(const Options& options, HostServices& host, DeviceLink& link, Session& session,
+           Recording& recording) {
+  Console& console = host.console;
+  LogFile& log = host.log;
+  Module& module = link.module();
+
+  if (!module.Initialise()) {
+    std::string reason = module.LastError();
+    if (reason.empty()) reason = module.LastError(-1);
+    throw Failure(kExitFailure, "the device could not be started" +
+                                    (reason.empty() ? std::string() : ": " + reason));
+  }
+  const uint32_t id = module.UniqueId();
+  const std::string serial = Query(session, "?dev/serialnum");
+  const std::string version = Query(session, "?dev/version");
+  const std::string device = link.DeviceName().empty() ? "Corvane" : link.DeviceName();
+  console.Message("Device: " + device + ", serial " + (serial.empty() ? "unknown" : serial) +
+                  ", version " + (version.empty() ? "unknown" : version) + ", id " +
+                  std::to_string(id));
+  log.Write("recorder: device " + device + ", serial " + serial + ", version " + version +
+            ", id " + std::to_string(id));
+  CheckInterrupt();
+
+  const control_list::ControlList list = ReadControlList(session, module);
+  ApplySettings(session, list, options, console, log);
+  CheckInterrupt();
+
+  if (Query(session, "?dev/startwarning") == "1") {
+    std::string warning = ControlText(list, "WarningText");
+    if (warning.empty()) warning = "Sampling will inflate the finger cuffs.";
+    console.Message("Warning: " + warning);
+    log.Write("recorder: warning shown: " + warning);
+  }
+
+  const std::tm started = LocalNow();
+  EdfHeader header;
+  header.equipment = device + " " + serial;
+  header.year = started.tm_year + 1900;
+  header.month = started.tm_mon + 1;
+  header.day = started.tm_mday;
+  header.hour = started.tm_hour;
+  header.minute = started.tm_min;
+  header.second = started.tm_sec;
+  recording.OpenOutputs(options.out, header);
+  if (options.duration) {
+    recording.SetRowLimit(static_cast<uint64_t>(std::llround(*options.duration * kSampleRate)));
+  }
+  CheckInterrupt();
+
+  Command(session, "?in/sampler/start", log, kSamplerTimeoutMs);
+  recording.StartClock(started);
+  log.Write("recorder: recording started " + DateTimeText(started));
+  console.Message(options.duration ? "Recording for " + Fixed(*options.duration, 1) +
+                                         " s (Ctrl-C stops earlier) ..."
+                                   : "Recording until Ctrl-C ...");
+
+  const auto start = Clock::now();
+  auto lastStatus = start - kStatusInterval;
+  auto lastFailedCheck = start;
+  std::optional<Clock::time_point> graceEnd;
+  int interruptsSeen = 0;
+  bool engineStopped = false;
+  for (;;) {
+    // Up to a second's lines at a time, then the rows and the status.
+    for (int lines = 0; lines < 4 * kChannelCount && session.Pump(lines == 0 ? 20 : 0); ++lines) {
+    }
+    recording.DrainRows();
+    const auto now = Clock::now();
+    if (recording.Aborted()) break;
+    if (InterruptCount() > interruptsSeen) {
+      if (interruptsSeen++ > 0) break;  // a second Ctrl-C: at once
+      recording.EndAtRowsReceived();
+      console.EndStatus();
+      console.Message("Ctrl-C: finishing the last beat (Ctrl-C again stops at once) ...");
+    }
+    if (recording.LimitReached()) break;
+    if (recording.OthersReachedLimit()) {
+      if (!graceEnd) graceEnd = now + kBeatGrace;
+      if (now >= *graceEnd) break;
+    }
+    if (options.duration &&
+        now - start > std::chrono::duration<double>(*options.duration) + kOverrun) {
+      console.Error("The device stopped delivering samples; the recording ends early.");
+      break;
+    }
+    if (now - lastFailedCheck >= kFailedCheckInterval) {
+      lastFailedCheck = now;
+      if (module.IsFailed()) {
+        engineStopped = true;
+        break;
+      }
+    }
+    if (now - lastStatus >= kStatusInterval) {
+      lastStatus = now;
+      recording.ShowStatus();
+    }
+  }
+  recording.ShowStatus(true);
+  console.EndStatus();
+
+  int code = kExitOk;
+  if (engineStopped || module.IsFailed()) {
+    const std::string reason = module.LastError();
+    console.Error("The device module stopped working" + (reason.empty() ? "" : ": " + reason));
+    log.Write("recorder: the module stopped: " + reason);
+    code = kExitAborted;
+  } else {
+    const Reply reply = session.Exchange("?in/sampler/stop", kSamplerTimeoutMs);
+    log.Write("recorder: sent ?in/sampler/stop, reply " +
+              (reply.TimedOut() ? std::string("none") : reply.text));
+    if (reply.kind != LineKind::Ok) console.Error("The device did not confirm the stop.");
+  }
+  if (recording.Aborted()) code = kExitAborted;
+  recording.FinishRows();
+  log.Write("recorder: recording ended, " + std::to_string(recording.RowsWritten()) + " rows");
+  return code;
+}
+
+}  // namespace
+
+int Run(const Options& options) {
+  if (options.command == Options::Command::Help) {
+    std::fputs(UsageText().c_str(), stdout);
+    return kExitOk;
+  }
+  // Lives to the end of the process: the module may hold on to its services.
+  static HostServices host(options.quiet, StdoutIsTerminal());
+  Console& console = host.console;
+  InstallInterruptHandler();
+
+  if (!options.simSettings.empty()) {
+    std::error_code error;
+    const auto path = std::filesystem::absolute(
+        platform::ToFsPath(MVX::Utf8ToWide(options.simSettings)), error);
+    if (!std::filesystem::is_regular_file(path, error)) {
+      console.Error("error: no such settings file: " + options.simSettings);
+      return kExitUsage;
+    }
+    SetEnvironment("CORVANE_SIM_SETTINGS", MVX::WideToUtf8(platform::FromFsPath(path)));
+  }
+  const std::string modulePath = options.module.empty()
+                                     ? PathInFolder(MVX::Path().Wide(), "Corvane.kvwdll")
+                                     : options.module;
+  const bool recording = options.command == Options::Command::Record;
+  if (recording && !host.log.Open(options.out + ".log")) {
+    console.Error("error: cannot write the recording to " + options.out +
+                  ".*: the folder does not exist or is not writable");
+    return kExitFailure;
+  }
+  RegisterHostkit(&host.classObject);
+
+  int code = kExitOk;
+  Recording record(console, host.log);
+  bool recorded = false;
+  try {
+    RecorderHostObject hostObject;
+    DeviceLink link(modulePath, hostObject);
+    link.Open();
+    Session session(link.module(), record);
+    if (recording) {
+      code = Record(options, host, link, session, record);
+      recorded = true;
+    } else {
+      code = ListSettings(session, link.module());
+    }
+    link.Close();
+  } catch (const ModuleError& error) {
+    console.Error(std::string("error: ") + error.what());
+    code = kExitFailure;
+  } catch (const Failure& failure) {
+    if (failure.code() == kExitInterrupted) {
+      console.Error("Interrupted before the recording started.");
+    } else {
+      console.Error(std::string("error: ") + failure.what());
+    }
+    host.log.Write(std::string("recorder: ") + failure.what());
+    code = failure.code();
+  }
+  if (recorded) {
+    if (!record.Close(options.out, "Corvane recording, " + record.StartText())) code = kExitFailure;
+    const std::string summary = record.Summary();
+    host.log.Write(summary);
+    if (!console.Quiet()) std::fputs(summary.c_str(), stdout);
+  } else {
+    record.CloseFiles(options.out);
+  }
+  UnregisterHostkit();
+  host.log.Close();
+  return code;
+}
+
+}  // namespace corvane::recorder

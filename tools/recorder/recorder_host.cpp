@@ -1,0 +1,165 @@
+#include "recorder_host.h"
+
+#include <algorithm>
+
+#include "recorder_platform.h"
+#include "support/utf8.h"
+
+namespace corvane::recorder {
+namespace {
+
+constexpr Guid kUnknownId = {0, 0, 0, {0xc0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+// One progress bar: made by the factory, freed with its last reference.
+class TerminalProgress final : public HostProgress {
+ public:
+  TerminalProgress(TerminalProgressService& service, std::string title)
+      : mService(service), mTitle(std::move(title)) {}
+
+  int32_t CORVANE_STDCALL QueryInterface(const Guid&, void** out) override {
+    *out = nullptr;
+    return kNoInterface;
+  }
+  uint32_t CORVANE_STDCALL AddRef() override { return ++mRefs; }
+  uint32_t CORVANE_STDCALL Release() override {
+    const uint32_t left = --mRefs;
+    if (left == 0) delete this;
+    return left;
+  }
+  int32_t CORVANE_STDCALL SetProgress(int32_t percent, const wchar_t* text) override {
+    const std::string caption = text != nullptr ? MVX::WideToUtf8(text) : std::string();
+    mService.console().Status(mTitle + " " + ProgressBar(percent, caption), percent >= 100);
+    return mService.Cancelled() ? 1 : 0;
+  }
+  int32_t CORVANE_STDCALL Close() override {
+    mService.console().EndStatus();
+    return 0;
+  }
+
+ private:
+  TerminalProgressService& mService;
+  std::string mTitle;
+  std::atomic<uint32_t> mRefs{1};
+};
+
+// The object the progress service creates; it opens the bars.
+class ProgressFactory final : public HostProgressFactory {
+ public:
+  explicit ProgressFactory(TerminalProgressService& service) : mService(service) {}
+
+  int32_t CORVANE_STDCALL QueryInterface(const Guid&, void** out) override {
+    *out = nullptr;
+    return kNoInterface;
+  }
+  uint32_t CORVANE_STDCALL AddRef() override { return ++mRefs; }
+  uint32_t CORVANE_STDCALL Release() override {
+    const uint32_t left = --mRefs;
+    if (left == 0) delete this;
+    return left;
+  }
+  int32_t CORVANE_STDCALL Reserved3() override { return 0; }
+  int32_t CORVANE_STDCALL Reserved4() override { return 0; }
+  int32_t CORVANE_STDCALL Reserved5() override { return 0; }
+  int32_t CORVANE_STDCALL Reserved6() override { return 0; }
+  int32_t CORVANE_STDCALL Reserved7() override { return 0; }
+  int32_t CORVANE_STDCALL OpenWindow(int32_t, const wchar_t* title, const wchar_t* text, int32_t,
+                                     HostProgress** result) override {
+    std::string heading = title != nullptr ? MVX::WideToUtf8(title) : std::string();
+    if (text != nullptr && *text != 0) heading += (heading.empty() ? "" : ": ") + MVX::WideToUtf8(text);
+    mService.console().Message(heading);
+    *result = new TerminalProgress(mService, title != nullptr ? MVX::WideToUtf8(title) : "");
+    return 0;
+  }
+
+ private:
+  TerminalProgressService& mService;
+  std::atomic<uint32_t> mRefs{1};
+};
+
+template <typename Object>
+int32_t Hand(Object* object, void** out) {
+  object->AddRef();
+  *out = object;
+  return 0;
+}
+
+}  // namespace
+
+bool SameGuid(const Guid& a, const Guid& b) {
+  return a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3 &&
+         std::equal(std::begin(a.data4), std::end(a.data4), std::begin(b.data4));
+}
+
+int32_t RecorderHostObject::QueryInterface(const Guid& iid, void** out) {
+  if (SameGuid(iid, kUnknownId)) return Hand(this, out);
+  *out = nullptr;
+  return kNoInterface;
+}
+
+int32_t RecorderHostObject::GetHostService(HostUnknown** service) {
+  *service = nullptr;
+  return 0;
+}
+
+bool LogFile::Open(const std::string& path) {
+  std::lock_guard lock(mMutex);
+  mFile = OpenFile(path, "w");
+  return mFile != nullptr;
+}
+
+void LogFile::Close() {
+  std::lock_guard lock(mMutex);
+  if (mFile != nullptr) std::fclose(mFile);
+  mFile = nullptr;
+}
+
+void LogFile::Write(const std::string& line) {
+  std::lock_guard lock(mMutex);
+  if (mFile == nullptr) return;
+  std::fputs(line.c_str(), mFile);
+  std::fputc('\n', mFile);
+  std::fflush(mFile);
+}
+
+int32_t LogFile::QueryInterface(const Guid& iid, void** out) {
+  if (SameGuid(iid, kLogServiceId) || SameGuid(iid, kUnknownId)) return Hand(this, out);
+  *out = nullptr;
+  return kNoInterface;
+}
+
+// The start exchange (null line) keeps the module's own start: the log's
+// times then count from the module's first line.
+int32_t LogFile::WriteLine(const wchar_t* line, uint32_t*) {
+  if (line != nullptr) Write(MVX::WideToUtf8(line));
+  return 0;
+}
+
+int32_t TerminalProgressService::QueryInterface(const Guid& iid, void** out) {
+  if (SameGuid(iid, kProgressServiceId) || SameGuid(iid, kUnknownId)) return Hand(this, out);
+  *out = nullptr;
+  return kNoInterface;
+}
+
+int32_t TerminalProgressService::GetKeyValue(uint16_t* value) {
+  *value = 1;
+  return 0;
+}
+
+int32_t TerminalProgressService::CreateObject(uint32_t, const Guid& iid, void** out) {
+  if (!SameGuid(iid, kProgressFactoryId)) {
+    *out = nullptr;
+    return kNoInterface;
+  }
+  *out = static_cast<HostProgressFactory*>(new ProgressFactory(*this));
+  return 0;
+}
+
+int32_t HostkitClassObject::QueryInterface(const Guid& iid, void** out) {
+  if (SameGuid(iid, kLogServiceId)) return Hand(&mLog, out);
+  if (SameGuid(iid, kProgressServiceId)) return Hand(&mProgress, out);
+  if (SameGuid(iid, kUnknownId)) return Hand(this, out);
+  *out = nullptr;
+  return kNoInterface;
+}
+
+}  // namespace corvane::recorder

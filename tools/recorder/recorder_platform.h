@@ -1,0 +1,23 @@
+// What the recorder needs from the operating system beyond the module's
+// platform layer (recorder_platform_posix.cpp, recorder_platform_win32.cpp).
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+namespace corvane::recorder {
+
+// Ctrl-C (and a termination request) is counted instead of ending the
+// process, so that the recording is closed properly.
+void InstallInterruptHandler();
+int InterruptCount();
+
+bool StdoutIsTerminal();
+
+// fopen for a UTF-8 path.
+std::FILE* OpenFile(const std::string& path, const char* mode);
+
+// Sets an environment variable for this process and the libraries it loads.
+void SetEnvironment(const std::string& name, const std::string& value);
+
+}  // namespace corvane::recorder

@@ -1,0 +1,40 @@
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "recorder_platform.h"
+
+namespace corvane::recorder {
+namespace {
+
+std::atomic<int> gInterrupts{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+extern "C" void OnInterrupt(int) { gInterrupts.fetch_add(1); }
+
+}  // namespace
+
+void InstallInterruptHandler() {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+int InterruptCount() { return gInterrupts.load(); }
+
+bool StdoutIsTerminal() { return isatty(fileno(stdout)) != 0; }
+
+std::FILE* OpenFile(const std::string& path, const char* mode) {
+  return std::fopen(path.c_str(), mode);
+}
+
+void SetEnvironment(const std::string& name, const std::string& value) {
+  setenv(name.c_str(), value.c_str(), 1);
+}
+
+}  // namespace corvane::recorder

@@ -1,0 +1,81 @@
+#include "summary.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace corvane::recorder {
+namespace {
+
+std::string Format(const char* format, double a, double b, double c) {
+  char text[128];
+  std::snprintf(text, sizeof text, format, a, b, c);
+  return text;
+}
+
+std::string SpreadLine(const char* name, const Spread& spread, const char* unit) {
+  std::string line = std::string("  ") + name;
+  line.resize(22, ' ');
+  if (spread.count == 0) return line + "no beats\n";
+  return line + Format("min %.1f  mean %.1f  max %.1f", spread.min, spread.Mean(), spread.max) +
+         " " + unit + "\n";
+}
+
+}  // namespace
+
+void Spread::Add(double value) {
+  min = std::min(min, value);
+  max = std::max(max, value);
+  sum += value;
+  ++count;
+}
+
+void BeatStatistics::Add(const Row& row) {
+  if (!row.hasBeats) return;
+  std::array<int32_t, 5> beat;
+  std::copy_n(row.values.begin() + kSystolic, beat.size(), beat.begin());
+  if (beat == mLast || beat == std::array<int32_t, 5>{}) return;
+  mLast = beat;
+  ++mBeats;
+  mSystolic.Add(ToPhysical(kSystolic, beat[0]));
+  mDiastolic.Add(ToPhysical(kDiastolic, beat[2]));
+  mHeartRate.Add(ToPhysical(kHeartRate, beat[3]));
+}
+
+std::string FormatSummary(const RowAssembler& rows, const BeatStatistics& beats,
+                          uint64_t rowsWritten) {
+  std::string text = "Summary\n";
+  char duration[96];
+  std::snprintf(duration, sizeof duration, "  duration            %.2f s (%llu complete rows)\n",
+                static_cast<double>(rowsWritten) / kSampleRate,
+                static_cast<unsigned long long>(rowsWritten));
+  text += duration;
+  text += "  samples per channel ";
+  for (int i = 0; i < kChannelCount; ++i) {
+    text += (i == 0 ? "" : " ") + std::to_string(rows.Received(i));
+  }
+  text += "\n";
+  const uint64_t most = rows.MostReceived();
+  std::string gaps, trailing;
+  // Without any beat (test modes make none) the beat channels are empty,
+  // which is no gap either.
+  const bool beatless = !rows.HasBeats();
+  for (int i = 0; i < kChannelCount; ++i) {
+    const uint64_t shortBy = most - rows.Received(i);
+    if (shortBy == 0 || (beatless && IsBeatChannel(i))) continue;
+    const std::string entry = "ch" + std::to_string(i + 1) + " " + std::to_string(shortBy);
+    const bool tail = shortBy <= (IsBeatChannel(i) ? kBeatTrail : kFetchTrail);
+    std::string& list = tail ? trailing : gaps;
+    list += (list.empty() ? "" : ", ") + entry;
+  }
+  if (!trailing.empty()) text += "  short at the end    " + trailing + " samples\n";
+  text += "  gaps                " + (gaps.empty() ? std::string("none") : gaps + " samples short") +
+          "\n";
+  text += "  beats               " + std::to_string(beats.Beats()) +
+          (beatless && most > 0 ? " (no beat channel data: channels 3 to 7 are empty)" : "") + "\n";
+  text += SpreadLine("systolic", beats.Systolic(), "mmHg");
+  text += SpreadLine("diastolic", beats.Diastolic(), "mmHg");
+  text += SpreadLine("heart rate", beats.HeartRate(), "bpm");
+  return text;
+}
+
+}  // namespace corvane::recorder

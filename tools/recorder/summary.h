@@ -1,0 +1,52 @@
+// What a recording held: its beats with their pressures and rates, and the
+// channels that fell short.
+#pragma once
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include "row_assembler.h"
+
+namespace corvane::recorder {
+
+struct Spread {
+  double min = std::numeric_limits<double>::infinity();
+  double max = -std::numeric_limits<double>::infinity();
+  double sum = 0;
+  uint64_t count = 0;
+
+  void Add(double value);
+  double Mean() const { return count != 0 ? sum / static_cast<double>(count) : 0.0; }
+};
+
+class BeatStatistics {
+ public:
+  // A beat is a change of the beat channels' values from one row to the
+  // next (all zero before the first beat does not count).
+  void Add(const Row& row);
+
+  uint64_t Beats() const { return mBeats; }
+  const Spread& Systolic() const { return mSystolic; }
+  const Spread& Diastolic() const { return mDiastolic; }
+  const Spread& HeartRate() const { return mHeartRate; }
+  // The last beat's values, for the live status; zero before the first.
+  const std::array<int32_t, 5>& Last() const { return mLast; }
+
+ private:
+  std::array<int32_t, 5> mLast{};
+  uint64_t mBeats = 0;
+  Spread mSystolic, mDiastolic, mHeartRate;
+};
+
+// At the end of a recording the channels are a little apart, and that is no
+// gap: the beat channels trail by up to a beat (longer during a calibration),
+// the others by what the last fetch of the device brought of each kind.
+inline constexpr uint64_t kBeatTrail = 3 * kSampleRate;
+inline constexpr uint64_t kFetchTrail = 32;
+
+// The summary printed at the end of a recording.
+std::string FormatSummary(const RowAssembler& rows, const BeatStatistics& beats,
+                          uint64_t rowsWritten);
+
+}  // namespace corvane::recorder
