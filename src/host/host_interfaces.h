@@ -82,6 +82,13 @@ class HostProgressFactory : public HostUnknown {
                                              HostProgress** result) = 0;
 };
 
+// The host framework's registration service: its fourth method takes the
+// announcement of a pre-release module ("description version").
+class HostRegistrationService : public HostUnknown {
+ public:
+  virtual int32_t CORVANE_STDCALL Announce(const wchar_t* text) = 0;
+};
+
 // Identifiers of the host framework's class and services.
 inline constexpr Guid kHostkitClassId = {
     0x6f1d2a40, 0x5c3e, 0x4b8a, {0x9e, 0x21, 0x3a, 0x7c, 0x55, 0x10, 0xc2, 0x01}};
@@ -91,6 +98,9 @@ inline constexpr Guid kProgressServiceId = {
     0x6f1d2a42, 0x5c3e, 0x4b8a, {0x9e, 0x21, 0x3a, 0x7c, 0x55, 0x10, 0xc2, 0x01}};
 inline constexpr Guid kProgressFactoryId = {
     0x6f1d2a43, 0x5c3e, 0x4b8a, {0x9e, 0x21, 0x3a, 0x7c, 0x55, 0x10, 0xc2, 0x01}};
+
+inline constexpr Guid kRegistrationServiceId = {
+    0x6f1d2a44, 0x5c3e, 0x4b8a, {0x9e, 0x21, 0x3a, 0x7c, 0x55, 0x10, 0xc2, 0x01}};
 
 // The Linux host framework's entry point, exported by Hostkit.so.
 using HostkitGetClassObjectFn = int32_t(CORVANE_STDCALL*)(const Guid& clsid, const Guid& iid,

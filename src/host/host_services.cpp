@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "host/resources/version_info.h"
 #include "support/module_log.h"
 
 namespace corvane {
@@ -37,6 +38,7 @@ struct ServiceSlot {
 
 ServiceSlot gLogSlot;
 ServiceSlot gProgressSlot;
+ServiceSlot gRegistrationSlot;
 
 constexpr uint32_t kProgressKeyLow = 16;
 
@@ -76,12 +78,25 @@ HostProgress* OpenProgressWindow(const wchar_t* title, const wchar_t* text) {
   return window;
 }
 
+bool AnnounceIfPreRelease(const wchar_t* description, const wchar_t* version) {
+  if (description == nullptr || version == nullptr || !ShouldAnnounceVersion(version)) return false;
+  // Only pre-release builds get here, so a release build never reaches the
+  // host framework from its attach.
+  auto* service =
+      static_cast<HostRegistrationService*>(gRegistrationSlot.Get(kRegistrationServiceId));
+  if (service == nullptr) return false;
+  const std::wstring text = std::wstring(description) + L" " + version;
+  service->Announce(text.c_str());
+  return true;
+}
+
 void ConnectModuleLog() { MVX::ModuleLog::SetSink(&gLogSink); }
 
 void ReleaseHostServices() {
   MVX::ModuleLog::SetSink(nullptr);
   gLogSlot.Release();
   gProgressSlot.Release();
+  gRegistrationSlot.Release();
 }
 
 }  // namespace corvane

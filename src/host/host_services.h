@@ -13,6 +13,10 @@ HostProgressService* ProgressService();
 // Null when there is no progress service or it made no window.
 HostProgress* OpenProgressWindow(const wchar_t* title, const wchar_t* text);
 
+// Announces "description version" to the host framework's registration
+// service when the version is a pre-release one; returns whether it did.
+bool AnnounceIfPreRelease(const wchar_t* description, const wchar_t* version);
+
 // Routes the module log to the log service.
 void ConnectModuleLog();
 

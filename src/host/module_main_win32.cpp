@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "host/host_services.h"
+#include "host/resources/version_info.h"
 #include "platform/resources.h"
 #include "support/debug_trace.h"
 
@@ -14,6 +15,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     corvane::platform::SetResourceModule(instance);
     MVX::StartDebugTraceClock();
     corvane::ConnectModuleLog();
+    corvane::AnnounceIfPreRelease(corvane::ModuleVersionValue(L"FileDescription"),
+                                  corvane::ModuleVersionValue(L"FileVersion"));
   } else if (reason == DLL_PROCESS_DETACH) {
     // On FreeLibrary a facade still there says goodbye to the engine. At
     // process exit (reserved non-null) the worker is already gone and

@@ -126,3 +126,35 @@ TEST(HostServices, ProgressWindowsAreMadeForTheProcessKey) {
   corvane::ReleaseHostServices();
   corvane::testing::UnregisterHostkit();
 }
+
+namespace {
+
+class FakeRegistration final : public corvane::HostRegistrationService {
+ public:
+  int32_t CORVANE_STDCALL QueryInterface(const Guid& iid, void** out) override {
+    *out = SameGuid(iid, corvane::kRegistrationServiceId) ? this : nullptr;
+    return *out != nullptr ? 0 : -1;
+  }
+  uint32_t CORVANE_STDCALL AddRef() override { return 1; }
+  uint32_t CORVANE_STDCALL Release() override { return 1; }
+  int32_t CORVANE_STDCALL Announce(const wchar_t* text) override {
+    announced.emplace_back(text);
+    return 0;
+  }
+  std::vector<std::wstring> announced;
+};
+
+}  // namespace
+
+TEST(HostServices, OnlyPreReleaseVersionsAreAnnounced) {
+  static FakeRegistration service;
+  corvane::testing::RegisterHostkit(&service);
+  EXPECT_FALSE(corvane::AnnounceIfPreRelease(L"Corvane Controller", L"2.0.8"));
+  EXPECT_FALSE(corvane::AnnounceIfPreRelease(L"Corvane Controller", L"2.1 final dev"));
+  EXPECT_TRUE(corvane::AnnounceIfPreRelease(L"Corvane Controller", L"2.1 beta"));
+  EXPECT_TRUE(corvane::AnnounceIfPreRelease(L"Corvane Controller", L"2.1 Final"));
+  EXPECT_EQ(service.announced,
+            (std::vector<std::wstring>{L"Corvane Controller 2.1 beta", L"Corvane Controller 2.1 Final"}));
+  corvane::ReleaseHostServices();
+  corvane::testing::UnregisterHostkit();
+}
