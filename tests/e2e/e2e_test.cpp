@@ -420,8 +420,13 @@ TEST_P(DeviceError, IsReportedOnceAndAbortsUnlessTheHostContinues) {
   } else {
     EXPECT_LT(after.Count(1), 40u) << "the recording ends at the error";
   }
-  EXPECT_EQ(LastError(),
-            "Corvane Controller Error 17: Finger cuff (or cuff cable) loose or not connected.");
+  // The facade's query reads exactly one line: while data lines still flow,
+  // that line may be one of them, so the text is only asked for once the
+  // recording has ended.
+  if (!samplingGoesOn) {
+    EXPECT_EQ(LastError(),
+              "Corvane Controller Error 17: Finger cuff (or cuff cable) loose or not connected.");
+  }
   EXPECT_EQ(module->IsFailed(0), 0) << "a device error does not fail the module";
   // Handing out the text re-arms the report: an error that still stands is
   // reported once more.
