@@ -458,7 +458,9 @@ TEST_P(PressureBacklog, DrainsForAtMost100msAndSkipsTheIdleWait) {
   // How many passes fit into 300 ms of real time depends on the machine's
   // load, so only the bound that load cannot break is checked: idle passes
   // wait, so there are few of them.
-  if (!c.busy) EXPECT_LE(cycles.size(), 25u) << "idle passes wait up to 20 ms";
+  if (!c.busy) {
+    EXPECT_LE(cycles.size(), 25u) << "idle passes wait up to 20 ms";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backlogs, PressureBacklog,
