@@ -228,7 +228,8 @@ bool FirmwareImage::NextBlock(Block& block) {
   block[0] = static_cast<uint8_t>(mBlockCursor & 0xFF);
   block[1] = static_cast<uint8_t>((mBlockCursor >> 8) & 0xFF);
   const auto from = mData.begin() + static_cast<std::ptrdiff_t>(offset);
-  const size_t count = std::min<size_t>(kBlockDataBytes, mData.size() - static_cast<size_t>(offset));
+  const size_t count =
+      std::min<size_t>(kBlockDataBytes, mData.size() - static_cast<size_t>(offset));
   const auto filled = std::copy_n(from, count, block.begin() + 2);
   std::fill(filled, block.end(), kFillByte);
   ++mBlockCursor;

@@ -21,11 +21,8 @@ struct Entity {
   wchar_t character;
 };
 // Compared in this order.
-constexpr std::array<Entity, 5> kEntities = {{{L"&lt;", L'<'},
-                                              {L"&gt;", L'>'},
-                                              {L"&amp;", L'&'},
-                                              {L"&apos;", L'\''},
-                                              {L"&quot;", L'"'}}};
+constexpr std::array<Entity, 5> kEntities = {
+    {{L"&lt;", L'<'}, {L"&gt;", L'>'}, {L"&amp;", L'&'}, {L"&apos;", L'\''}, {L"&quot;", L'"'}}};
 
 enum class State {
   kStart,
@@ -259,8 +256,8 @@ std::unique_ptr<FXMLElement> FXMLParser::ParseElement(Cursor& cursor, int depth)
             state = State::kEndTag;
           } else {
             if (depth >= kMaxDepth) {
-              Fail(kParseError, L"Elements nested deeper than " + std::to_wstring(kMaxDepth) +
-                                    L" levels.");
+              Fail(kParseError,
+                   L"Elements nested deeper than " + std::to_wstring(kMaxDepth) + L" levels.");
               return nullptr;
             }
             std::unique_ptr<FXMLElement> child = ParseElement(cursor, depth + 1);
@@ -283,8 +280,8 @@ std::unique_ptr<FXMLElement> FXMLParser::ParseElement(Cursor& cursor, int depth)
         } else if (state == State::kEndTag) {
           if (!token.empty() && token != name) {
             Fail(kUnmatchedTag, L"FXML reports parsing error.  Unmatched tag: Expecting " + name +
-                                    L" but encountered " + token +
-                                    L" at line: " + std::to_wstring(cursor.line));
+                                    L" but encountered " + token + L" at line: " +
+                                    std::to_wstring(cursor.line));
             unmatched = true;
             element.reset();
           } else if (!unmatched) {
