@@ -2,8 +2,6 @@
 // the image, how it is cut into blocks, and the image writer round trip.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <random>
 #include <string>
@@ -11,14 +9,13 @@
 
 #include "firmware_image_writer.h"
 #include "nano/firmware_image.h"
-#include "platform/fs_path.h"
 #include "support/module_log.h"
 #include "support/utf8.h"
+#include "temp_folder.h"
 
 namespace {
 
 using corvane::FirmwareImage;
-using corvane::FirmwareVersion;
 using corvane::tools::ImageDescription;
 
 // Collects module-log messages (without their time field) while it lives.
@@ -27,9 +24,8 @@ class LogCapture final : public MVX::LogSink {
   LogCapture() { MVX::ModuleLog::SetSink(this); }
   ~LogCapture() override { MVX::ModuleLog::SetSink(nullptr); }
   void Deliver(const wchar_t* line, uint32_t*) override {
-    if (line == nullptr) return;
     std::lock_guard lock(mMutex);
-    mMessages.emplace_back(std::wstring(line).substr(9));  // after "seconds: "
+    if (line != nullptr) mMessages.emplace_back(std::wstring(line).substr(9));  // after "s: "
   }
   std::vector<std::wstring> Take() {
     std::lock_guard lock(mMutex);
@@ -41,35 +37,10 @@ class LogCapture final : public MVX::LogSink {
   std::vector<std::wstring> mMessages;
 };
 
-// A fresh folder under the system's temporary folder.
-class Folder {
- public:
-  explicit Folder(const std::filesystem::path& path) : mPath(path) {
-    std::filesystem::remove_all(mPath);
-    std::filesystem::create_directories(mPath);
-  }
-  Folder() : Folder(UniqueTempPath()) {}
-  ~Folder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(mPath, ignored);
-  }
-  void Write(const std::string& name, const std::string& content) const {
-    std::ofstream(mPath / name, std::ios::binary) << content;
-  }
-  std::wstring Wide() const { return corvane::platform::FromFsPath(mPath); }
-  MVX::Path DevicesPath() const { return MVX::Path(Wide()); }
-  std::wstring FilePath(const std::string& name) const {
-    return corvane::platform::FromFsPath(mPath / name);
-  }
-
- private:
-  static std::filesystem::path UniqueTempPath() {
-    std::random_device seed;
-    return std::filesystem::temp_directory_path() /
-           ("corvane-fw-" + std::to_string(seed()) + "-" + std::to_string(seed()));
-  }
-  std::filesystem::path mPath;
-};
+std::wstring Wide(const std::string& text) { return MVX::Utf8ToWide(text); }
+std::wstring UsingLine(const std::wstring& path) {
+  return L"  Nano Driver: Using firmware image file '" + path + L"'";
+}
 
 std::vector<uint8_t> Pattern(size_t size) {
   std::vector<uint8_t> data(size);
@@ -77,179 +48,112 @@ std::vector<uint8_t> Pattern(size_t size) {
   return data;
 }
 
-ImageDescription Describe(uint32_t major, uint32_t minor, uint32_t patch, uint32_t revision,
-                          uint32_t hardware = 3) {
-  return ImageDescription{major, minor, patch, revision, hardware, 171, 300};
+// An image file for hardware `hardware` with checksum byte 171 and length 300.
+std::string Xml(std::array<uint32_t, 4> v, const std::vector<uint8_t>& data,
+                uint32_t hardware = 3) {
+  return corvane::tools::ImageXml({v[0], v[1], v[2], v[3], hardware, 171, 300}, data);
 }
-
-std::wstring Wide(const std::string& text) { return MVX::Utf8ToWide(text); }
 
 TEST(FirmwareImageFile, TheNewestOrForcedMatchingFileIsChosen) {
   const struct {
     std::vector<std::string> files;
-    std::string chosen;  // file name; empty for none
-    bool forced;
+    std::string chosen;  // empty for none
   } cases[] = {
-      {{"ViveZore.V1.2.3.4.xml", "ViveZore.V1.10.0.0.xml"}, "ViveZore.V1.10.0.0.xml", false},
+      {{"ViveZore.V1.2.3.4.xml", "ViveZore.V1.10.0.0.xml"}, "ViveZore.V1.10.0.0.xml"},
       {{"ViveZore.V1.2.3.4.xml", "ViveZore.V1.10.0.0.xml", "ViveZore.V1.0.0.0!.xml"},
-       "ViveZore.V1.0.0.0!.xml",
-       true},
+       "ViveZore.V1.0.0.0!.xml"},
       {{"ViveZore.V2.0.0.0!.xml", "ViveZore.V1.9.9.9!.xml", "ViveZore.V3.0.0.0.xml"},
-       "ViveZore.V2.0.0.0!.xml",
-       true},
-      {{"ViveZore.V1.2.3.4.xml", "ViveZore.V01.2.3.4.xml"}, "ViveZore.V01.2.3.4.xml", false},
-      {{"ViveZore.V1.2.3.999999.xml", "ViveZore.V1.2.4.0.xml"}, "ViveZore.V1.2.4.0.xml", false},
+       "ViveZore.V2.0.0.0!.xml"},
+      {{"ViveZore.V1.2.3.4.xml", "ViveZore.V01.2.3.4.xml"}, "ViveZore.V01.2.3.4.xml"},
+      {{"ViveZore.V1.2.3.999999.xml", "ViveZore.V1.2.4.0.xml"}, "ViveZore.V1.2.4.0.xml"},
       // The pattern is case-sensitive; only the listing ignores case.
-      {{"vivezore.V1.2.3.4.xml"}, "", false},
-      {{"ViveZore.V1.2.3.4.XML"}, "", false},
-      {{"ViveZore.V1.2.3.4.XML", "ViveZore.V0.0.0.1.xml"}, "ViveZore.V0.0.0.1.xml", false},
+      {{"vivezore.V1.2.3.4.xml", "ViveZore.V1.2.3.4.XML"}, ""},
+      {{"ViveZore.V1.2.3.4.XML", "ViveZore.V0.0.0.1.xml"}, "ViveZore.V0.0.0.1.xml"},
       {{"ViveZore.V1.2.3.xml", "ViveZore.V1.2.3.4!!.xml", "ViveZore.V1.2.3.4.xml.bak",
         "ViveZore.Va.2.3.4.xml", "notes.xml"},
-       "",
-       false},
+       ""},
       // Anything may stand before the name in the path; it is not part of it.
-      {{"old-ViveZore.V0.0.0.9.xml"}, "ViveZore.V0.0.0.9.xml", false},
-      {{}, "", false},
+      {{"old-ViveZore.V0.0.0.9.xml"}, "ViveZore.V0.0.0.9.xml"},
+      {{}, ""},
   };
   LogCapture log;
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.files));
-    const Folder folder;
-    for (const auto& file : c.files) folder.Write(file, "");
-    FirmwareImage image(folder.DevicesPath());
-    log.Take();
-    image.FindImageFile();
-    EXPECT_EQ(image.FileName(), Wide(c.chosen));
-    EXPECT_EQ(image.Forced(), c.forced);
-    if (c.chosen.empty()) {
-      EXPECT_EQ(image.FilePath(), L"");
-    } else {
-      const std::wstring& path = image.FilePath();
-      EXPECT_EQ(path.substr(0, folder.Wide().size()), folder.Wide());
-      EXPECT_EQ(path.substr(path.size() - c.chosen.size()), Wide(c.chosen));
+    const TempFolder folder;
+    std::wstring expectedPath;
+    for (const auto& file : c.files) {
+      const std::wstring path = folder.Write(Wide(file), "");
+      if (!c.chosen.empty() && file.ends_with(c.chosen)) expectedPath = path;
     }
-    EXPECT_EQ(log.Take(), std::vector<std::wstring>{L"  Nano Driver: Using firmware image file '" +
-                                                    image.FilePath() + L"'"});
+    FirmwareImage image{MVX::Path(folder.Wide())};
+    image.FindImageFile();
+    EXPECT_EQ(image.FilePath(), expectedPath);
+    EXPECT_EQ(image.FileName(), Wide(c.chosen));
+    EXPECT_EQ(image.Forced(), c.chosen.find('!') != std::string::npos);
+    EXPECT_EQ(log.Take(), std::vector<std::wstring>{UsingLine(expectedPath)});
   }
-  FirmwareImage missingFolder(MVX::Path(L"/no/such/folder/Devices"));
-  missingFolder.FindImageFile();
-  EXPECT_EQ(missingFolder.FilePath(), L"");
-}
-
-std::string ImageXmlWithout(const std::string& element, const ImageDescription& description,
-                            const std::vector<uint8_t>& data) {
-  std::string xml = corvane::tools::ImageXml(description, data);
-  const std::string open = "<" + element + ">";
-  const std::string close = "</" + element + ">";
-  const size_t from = xml.find(open);
-  xml.erase(from, xml.find(close) - from + close.size());
-  return xml;
 }
 
 TEST(FirmwareImageFile, LoadsAndDecidesWhetherTheUnitNeedsIt) {
   const std::vector<uint8_t> data = Pattern(300);
-  const FirmwareVersion unit{1, 2, 3, 4};
-  const std::wstring kNotUsed = L"; it is not used";
+  std::string withoutCrc = Xml({2, 0, 0, 0}, data);
+  withoutCrc.erase(withoutCrc.find("<CRC>"), std::string("<CRC>171</CRC>").size());
   const std::string kBig = "ViveZore.V9.0.0.0.xml";
+  const size_t kMaxBytes = size_t{FirmwareImage::kMaxBlocks} * 128;
   const struct {
     std::string name;
     std::string content;
     std::optional<uint32_t> unitHardware;
     bool loaded;
-    bool needsUpdate;
-    std::wstring logged;  // the line after "Using firmware image file"
+    bool needsUpdate;  // for a unit running 1.2.3.4
+    std::wstring refusal;
   } cases[] = {
-      {"ViveZore.V1.10.0.0.xml", corvane::tools::ImageXml(Describe(1, 10, 0, 0), data), 3, true,
-       true, L""},
-      {"ViveZore.V1.2.3.5.xml", corvane::tools::ImageXml(Describe(1, 2, 3, 5), data), 3, true, true,
-       L""},
-      {"ViveZore.V1.2.3.4.xml", corvane::tools::ImageXml(Describe(1, 2, 3, 4), data), 3, true,
-       false, L""},
-      {"ViveZore.V1.2.3.3.xml", corvane::tools::ImageXml(Describe(1, 2, 3, 3), data), 3, true,
-       false, L""},
-      {"ViveZore.V0.9.9.9.xml", corvane::tools::ImageXml(Describe(0, 9, 9, 9), data), 3, true,
-       false, L""},
-      {"ViveZore.V1.0.0.0!.xml", corvane::tools::ImageXml(Describe(1, 0, 0, 0), data), 3, true,
-       true, L""},
-      {"ViveZore.V1.2.3.4!.xml", corvane::tools::ImageXml(Describe(1, 2, 3, 4), data), 3, true,
-       false, L""},
+      {"ViveZore.V1.10.0.0.xml", Xml({1, 10, 0, 0}, data), 3, true, true, L""},
+      {"ViveZore.V1.2.3.4.xml", Xml({1, 2, 3, 4}, data), 3, true, false, L""},
+      {"ViveZore.V1.2.3.3.xml", Xml({1, 2, 3, 3}, data), 3, true, false, L""},
+      {"ViveZore.V1.0.0.0!.xml", Xml({1, 0, 0, 0}, data), 3, true, true, L""},
+      {"ViveZore.V1.2.3.4!.xml", Xml({1, 2, 3, 4}, data), 3, true, false, L""},
       // The version that counts is the one inside the file.
-      {"ViveZore.V9.9.9.9.xml", corvane::tools::ImageXml(Describe(1, 2, 3, 4), data), 3, true,
-       false, L""},
-      // No hardware reported by the unit: nothing to check against.
-      {"ViveZore.V2.0.0.0.xml", corvane::tools::ImageXml(Describe(2, 0, 0, 0), data), std::nullopt,
-       true, true, L""},
-      {"ViveZore.V2.0.0.0.xml", corvane::tools::ImageXml(Describe(2, 0, 0, 0, 4), data), 3, false,
-       false,
-       L"!!! Nano Driver: firmware image file 'ViveZore.V2.0.0.0.xml' is built for hardware 4, "
-       L"the wrist unit is hardware 3" +
-           kNotUsed},
-      {"ViveZore.V2.0.0.0!.xml", corvane::tools::ImageXml(Describe(2, 0, 0, 0), {}), 3, false,
-       false,
-       L"!!! Nano Driver: firmware image file 'ViveZore.V2.0.0.0!.xml' holds no image data" +
-           kNotUsed},
-      {kBig,
-       corvane::tools::ImageXml(Describe(9, 0, 0, 0),
-                                Pattern(size_t{FirmwareImage::kMaxBlocks} * 128 + 1)),
-       3, false, false,
-       L"!!! Nano Driver: firmware image file 'ViveZore.V9.0.0.0.xml' holds 8388609 bytes, more "
-       L"than the 65536 blocks of 128 bytes a wrist unit takes" +
-           kNotUsed},
-      {kBig,
-       corvane::tools::ImageXml(Describe(9, 0, 0, 0),
-                                Pattern(size_t{FirmwareImage::kMaxBlocks} * 128)),
-       3, true, true, L""},
-      // Files that do not hold a usable image, silently.
-      {"ViveZore.V2.0.0.0.xml", ImageXmlWithout("CRC", Describe(2, 0, 0, 0), data), 3, false, false,
-       L""},
-      {"ViveZore.V2.0.0.0.xml", ImageXmlWithout("Binary", Describe(2, 0, 0, 0), data), 3, false,
-       false, L""},
-      {"ViveZore.V2.0.0.0.xml", "<Image><Binary><Major>2</Major></Binar></Image>", 3, false, false,
-       L""},
+      {"ViveZore.V9.9.9.9.xml", Xml({1, 2, 3, 4}, data), 3, true, false, L""},
+      // A unit that has not reported its hardware: nothing to check against.
+      {"ViveZore.V2.0.0.0.xml", Xml({2, 0, 0, 0}, data, 4), std::nullopt, true, true, L""},
+      {"ViveZore.V2.0.0.0.xml", Xml({2, 0, 0, 0}, data, 4), 3, false, false,
+       L"is built for hardware 4, the wrist unit is hardware 3"},
+      {"ViveZore.V2.0.0.0!.xml", Xml({2, 0, 0, 0}, {}), 3, false, false, L"holds no image data"},
+      {kBig, Xml({9, 0, 0, 0}, Pattern(kMaxBytes + 1)), 3, false, false,
+       L"holds 8388609 bytes, more than the 65536 blocks of 128 bytes a wrist unit takes"},
+      {kBig, Xml({9, 0, 0, 0}, Pattern(kMaxBytes)), 3, true, true, L""},
+      // Files without a usable image are passed over silently.
+      {"ViveZore.V2.0.0.0.xml", withoutCrc, 3, false, false, L""},
+      {"ViveZore.V2.0.0.0.xml", "<I><Binar/></I>", 3, false, false, L""},
+      {"ViveZore.V2.0.0.0.xml", "<I><Binary><Major>2</Major></Binar></I>", 3, false, false, L""},
       {"ViveZore.V2.0.0.0.xml", "\xFE\xFF", 3, false, false, L""},
-      // Decimal values: leading white space and a sign.
+      // Decimal values: leading white space, a sign, no digits; the low 8 bits of the CRC.
       {"ViveZore.V2.0.0.0.xml",
        "<I><Binary><Major>\n 2\n</Major><Minor>+0</Minor><Patch>x</Patch><Revision/>"
-       "<Hardware> 03</Hardware><CRC>427</CRC><Length>-1</Length><Data>AAEC</Data></Binary></I>",
+       "<Hardware> 03</Hardware><CRC>427</CRC><Length>300</Length><Data>AAEC</Data></Binary></I>",
        3, true, true, L""},
   };
   LogCapture log;
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name + " " + c.content.substr(0, 200));
-    const Folder folder;
-    folder.Write(c.name, c.content);
-    FirmwareImage image(folder.DevicesPath());
+    const TempFolder folder;
+    const std::wstring path = folder.Write(Wide(c.name), c.content);
+    FirmwareImage image{MVX::Path(folder.Wide())};
     image.Load(c.unitHardware);
     EXPECT_EQ(image.IsLoaded(), c.loaded);
-    EXPECT_EQ(image.NeedsUpdate(unit), c.needsUpdate);
-    EXPECT_EQ(image.FileName(), Wide(c.name));
-    EXPECT_EQ(image.Forced(), c.name.find('!') != std::string::npos);
-    std::vector<std::wstring> expected = {L"  Nano Driver: Using firmware image file '" +
-                                          folder.FilePath(c.name) + L"'"};
-    if (!c.logged.empty()) expected.push_back(c.logged);
-    EXPECT_EQ(log.Take(), expected);
-    if (!c.loaded) {
-      EXPECT_TRUE(image.Data().empty());
-      FirmwareImage::Block block{};
-      EXPECT_FALSE(image.NextBlock(block));
+    EXPECT_EQ(image.NeedsUpdate({1, 2, 3, 4}), c.needsUpdate);
+    std::vector<std::wstring> expected = {UsingLine(path)};
+    if (!c.refusal.empty()) {
+      expected.push_back(L"!!! Nano Driver: firmware image file '" + Wide(c.name) + L"' " +
+                         c.refusal + L"; it is not used");
     }
+    EXPECT_EQ(log.Take(), expected);
+    // What the erase command hands to the unit.
+    EXPECT_EQ(image.Checksum(), c.loaded ? 171 : 0);
+    EXPECT_EQ(image.DeclaredLength(), c.loaded ? 300u : 0u);
+    EXPECT_EQ(image.Data().empty(), !c.loaded);
   }
-}
-
-TEST(FirmwareImageFile, ValuesForTheEraseCommandComeFromTheFile) {
-  LogCapture log;
-  const Folder folder;
-  folder.Write("ViveZore.V2.0.0.0.xml",
-               "<I><Binary><Major>2</Major><Minor>0</Minor><Patch>0</Patch><Revision>0</Revision>"
-               "<Hardware>3</Hardware><CRC>427</CRC><Length>4000000000</Length>"
-               "<Data>AAEC</Data></Binary></I>");
-  FirmwareImage image(folder.DevicesPath());
-  image.Load(3u);
-  ASSERT_TRUE(image.IsLoaded());
-  EXPECT_EQ(image.Checksum(), 171);  // the low 8 bits of 427
-  EXPECT_EQ(image.DeclaredLength(), 4000000000u);
-  EXPECT_EQ(image.Data(), (std::vector<uint8_t>{0, 1, 2}));
-  EXPECT_EQ(image.ImageVersion(), (std::array<int64_t, 4>{2, 0, 0, 0}));
 }
 
 TEST(FirmwareImageFile, Base64IsDecodedLeniently) {
@@ -262,7 +166,6 @@ TEST(FirmwareImageFile, Base64IsDecodedLeniently) {
       {L"QUJ", "AB"},
       {L"QQ", "A"},
       {L"Q", ""},
-      {L"", ""},
       {L"QU\nJD\r\n QUJD\t", "ABCABC"},
       {L"QU*J\u00E9D!", "ABC"},
       {L"QUI=QUJD", "AB"},
@@ -272,8 +175,7 @@ TEST(FirmwareImageFile, Base64IsDecodedLeniently) {
     SCOPED_TRACE(testing::PrintToString(c.text));
     std::vector<uint8_t> bytes = {0x55};  // decoded bytes are appended
     corvane::DecodeBase64(c.text, bytes);
-    EXPECT_EQ(std::string(bytes.begin() + 1, bytes.end()), c.bytes);
-    EXPECT_EQ(bytes.front(), 0x55);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "\x55" + c.bytes);
   }
 }
 
@@ -282,11 +184,10 @@ TEST(FirmwareImageFile, BlocksAreNumberedAndTheLastIsFilled) {
   for (const size_t size : {size_t{1}, size_t{128}, size_t{256}, size_t{257}, size_t{300}}) {
     SCOPED_TRACE(size);
     const std::vector<uint8_t> data = Pattern(size);
-    const Folder folder;
-    folder.Write("ViveZore.V2.0.0.0.xml", corvane::tools::ImageXml(Describe(2, 0, 0, 0), data));
-    FirmwareImage image(folder.DevicesPath());
+    const TempFolder folder;
+    folder.Write(L"ViveZore.V2.0.0.0.xml", Xml({2, 0, 0, 0}, data));
+    FirmwareImage image{MVX::Path(folder.Wide())};
     image.Load(3u);
-    ASSERT_TRUE(image.IsLoaded());
     const uint32_t blocks = static_cast<uint32_t>((size + 127) / 128);
     EXPECT_EQ(image.BlockCount(), blocks);
 
@@ -298,10 +199,9 @@ TEST(FirmwareImageFile, BlocksAreNumberedAndTheLastIsFilled) {
       joined.insert(joined.end(), block.begin() + 2, block.end());
     }
     EXPECT_FALSE(image.NextBlock(block));
-    ASSERT_EQ(joined.size(), blocks * 128u);
-    EXPECT_TRUE(std::equal(data.begin(), data.end(), joined.begin()));
-    EXPECT_TRUE(std::all_of(joined.begin() + static_cast<std::ptrdiff_t>(size), joined.end(),
-                            [](uint8_t b) { return b == 0xFF; }));
+    std::vector<uint8_t> expected = data;
+    expected.resize(blocks * 128u, 0xFF);
+    EXPECT_EQ(joined, expected);
 
     // The unit wants an earlier block again: the cursor goes back.
     image.SetBlockCursor(blocks - 1);
@@ -314,17 +214,15 @@ TEST(FirmwareImageFile, BlocksAreNumberedAndTheLastIsFilled) {
 
 TEST(FirmwareImageFile, TheDefaultFolderIsDevicesBesideTheExecutable) {
   LogCapture log;
-  const Folder devices(
+  const TempFolder devices(
       corvane::platform::ToFsPath(corvane::platform::ExecutablePath()).parent_path() / "Devices");
-  devices.Write("ViveZore.V5.0.0.0.xml",
-                corvane::tools::ImageXml(Describe(5, 0, 0, 0), Pattern(10)));
+  const std::wstring path = devices.Write(L"ViveZore.V5.0.0.0.xml", Xml({5, 0, 0, 0}, Pattern(9)));
   FirmwareImage image;
   image.Load(3u);
   EXPECT_TRUE(image.IsLoaded());
-  EXPECT_EQ(image.FilePath(), devices.FilePath("ViveZore.V5.0.0.0.xml"));
+  EXPECT_EQ(image.FilePath(), path);
 }
 
-// The image writer's files load back byte for byte.
 TEST(FirmwareImageWriter, WrittenImagesLoadBackByteForByte) {
   LogCapture log;
   std::mt19937 random(4);
@@ -332,28 +230,22 @@ TEST(FirmwareImageWriter, WrittenImagesLoadBackByteForByte) {
     SCOPED_TRACE(size);
     std::vector<uint8_t> data(size);
     for (auto& byte : data) byte = static_cast<uint8_t>(random());
-    ImageDescription description{
+    const ImageDescription description{
         3, 1, 400, 65535, 7, corvane::tools::Crc8(data), static_cast<uint32_t>(size)};
     const std::string name = corvane::tools::ImageFileName(description, true);
     EXPECT_EQ(name, "ViveZore.V3.1.400.65535!.xml");
-    const Folder folder;
-    folder.Write(name, corvane::tools::ImageXml(description, data));
-    FirmwareImage image(folder.DevicesPath());
+    const TempFolder folder;
+    folder.Write(Wide(name), corvane::tools::ImageXml(description, data));
+    FirmwareImage image{MVX::Path(folder.Wide())};
     image.Load(7u);
-    ASSERT_TRUE(image.IsLoaded());
     EXPECT_EQ(image.Data(), data);
     EXPECT_EQ(image.DeclaredLength(), size);
     EXPECT_EQ(image.Checksum(), description.crc);
     EXPECT_EQ(image.ImageVersion(), (std::array<int64_t, 4>{3, 1, 400, 65535}));
-    EXPECT_TRUE(image.Forced());
   }
-  // The check value of this CRC-8 over the nine digits.
+  // The standard check value of this CRC-8.
   const std::string digits = "123456789";
-  EXPECT_EQ(corvane::tools::Crc8(
-                std::span(reinterpret_cast<const uint8_t*>(digits.data()), digits.size())),
-            0xA1);
-  EXPECT_EQ(corvane::tools::EncodeBase64(std::vector<uint8_t>{'A', 'B'}), "QUI=");
-  EXPECT_EQ(corvane::tools::EncodeBase64(std::vector<uint8_t>(60, 0), 76).find('\n'), 76u);
+  EXPECT_EQ(corvane::tools::Crc8({reinterpret_cast<const uint8_t*>(digits.data()), 9}), 0xA1);
 }
 
 }  // namespace

