@@ -95,14 +95,22 @@ void LogRefusal(const std::wstring& fileName, const std::wstring& reason) {
 }  // namespace
 
 void DecodeBase64(std::wstring_view text, std::vector<uint8_t>& bytes) {
-  const std::wstring_view alphabet = kBase64Alphabet;
+  // Images run to megabytes: one table look-up per character.
+  static const std::array<int8_t, 128> kValues = [] {
+    std::array<int8_t, 128> values{};
+    values.fill(-1);
+    for (size_t i = 0; i + 1 < std::size(kBase64Alphabet); ++i) {
+      values[static_cast<size_t>(kBase64Alphabet[i])] = static_cast<int8_t>(i);
+    }
+    return values;
+  }();
   uint32_t group = 0;
   int collected = 0;
   for (const wchar_t c : text) {
     if (c == L'=') break;
-    const size_t value = alphabet.find(c);
-    if (value == std::wstring_view::npos) continue;
-    group = (group << 6) | static_cast<uint32_t>(value);
+    const auto code = static_cast<uint32_t>(c);
+    if (code >= kValues.size() || kValues[code] < 0) continue;
+    group = (group << 6) | static_cast<uint32_t>(kValues[code]);
     if (++collected == 4) {
       bytes.push_back(static_cast<uint8_t>(group >> 16));
       bytes.push_back(static_cast<uint8_t>(group >> 8));
