@@ -184,7 +184,9 @@ std::unique_ptr<FXMLElement> FXMLParser::ParseElement(Cursor& cursor, int depth)
   bool unmatched = false;  // an end tag did not match: scan on, then fail
   std::unique_ptr<FXMLElement> element;
 
-  // Returns false when the character ends the parse with an error.
+  // Any character without a role of its own in the current state: a name
+  // character in a tag, text elsewhere. Returns false when it ends the parse
+  // with an error.
   const auto ordinary = [&](wchar_t c) {
     if (pendingBlank) token += L' ';
     collapsing = false;
@@ -229,6 +231,7 @@ std::unique_ptr<FXMLElement> FXMLParser::ParseElement(Cursor& cursor, int depth)
         if (state == State::kAttrValue) {
           if (!ordinary(c)) return nullptr;
         } else if (state == State::kStart) {
+          // Whatever stood before the first "<" is not part of the name.
           element = std::make_unique<FXMLElement>();
           token.clear();
           state = State::kTagOpen;
@@ -251,6 +254,8 @@ std::unique_ptr<FXMLElement> FXMLParser::ParseElement(Cursor& cursor, int depth)
               element->SetText(token);
             }
             token.clear();
+            // A line break before the end tag must not become a blank in
+            // front of the end tag's name.
             collapsing = false;
             pendingBlank = false;
             state = State::kEndTag;
@@ -260,6 +265,8 @@ std::unique_ptr<FXMLElement> FXMLParser::ParseElement(Cursor& cursor, int depth)
                    L"Elements nested deeper than " + std::to_wstring(kMaxDepth) + L" levels.");
               return nullptr;
             }
+            // The child parses from this "<" and leaves the shared position
+            // on its closing ">".
             std::unique_ptr<FXMLElement> child = ParseElement(cursor, depth + 1);
             if (!child) return nullptr;
             element->AddChild(std::move(child));
@@ -278,6 +285,8 @@ std::unique_ptr<FXMLElement> FXMLParser::ParseElement(Cursor& cursor, int depth)
           token.clear();
           state = State::kContent;
         } else if (state == State::kEndTag) {
+          // After a mismatch the element is gone but the scan goes on to the
+          // end of the text, so a later mismatch or error has the last word.
           if (!token.empty() && token != name) {
             Fail(kUnmatchedTag, L"FXML reports parsing error.  Unmatched tag: Expecting " + name +
                                     L" but encountered " + token + L" at line: " +
