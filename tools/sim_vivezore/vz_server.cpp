@@ -154,7 +154,7 @@ bool Server::OpenLine() {
   scanner_ = FrameScanner{};
   pending_.clear();
   line_free_ = Clock::now();
-  std::cout << device_path_ << std::endl;
+  if (options_.print_path) std::cout << device_path_ << std::endl;
   return true;
 }
 

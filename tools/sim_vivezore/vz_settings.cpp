@@ -97,6 +97,7 @@ bool Apply(std::string_view key, std::string_view value, Settings& s, bool& know
   if (key == "height") return ParseNumber(value, 0.0, 200.0, s.height);
   if (key == "seed")
     return ParseNumber<uint64_t>(value, 0, std::numeric_limits<uint64_t>::max(), s.seed);
+  if (key == "first_counter") return ParseNumber<uint16_t>(value, 0, 0xFFFF, s.first_counter);
   if (key == "stream_idle") return ParseFlag(value, s.stream_idle);
   if (key == "watchdog_ms") return ParseNumber<uint32_t>(value, 0, kMaxMs, s.watchdog_ms);
   if (key == "watchdog_error") return ParseNumber<uint8_t>(value, 1, 255, s.watchdog_error);

@@ -40,7 +40,8 @@ struct Settings {
   double diastolic = 78.0;
   double height = 5.0;  // height-correction pressure, mmHg
   uint64_t seed = 1;
-  bool stream_idle = true;  // data frames (cuff deflated) while not measuring
+  bool stream_idle = true;     // data frames (cuff deflated) while not measuring
+  uint16_t first_counter = 0;  // sample counter at start-up
 
   // Timings, ms.
   uint32_t watchdog_ms = 3000;  // 0: no device-side watchdog

@@ -42,6 +42,8 @@ Unit::Unit(const Settings& settings, Clock::time_point now)
       last_rx_(now),
       firmware_(settings.firmware) {
   hcu_ = settings.hcu;
+  counter_ = settings.first_counter;
+  first_counter_ = settings.first_counter;
   error_ = settings.device_error;
   if (settings.start_in_bootloader) mode_ = kModeBootloader;
 }
@@ -387,7 +389,7 @@ void Unit::ProduceSample() {
     }
     if (beat && measuring) {
       std::vector<uint8_t> b(14, 0);
-      Put16(b, 0, static_cast<uint16_t>(beat->onset));
+      Put16(b, 0, static_cast<uint16_t>(first_counter_ + beat->onset));
       b[2] = 1;
       Put16(b, 3, beat->sys);
       Put16(b, 5, beat->dia);
@@ -427,17 +429,15 @@ void Unit::Tick(Clock::time_point now) {
     mode_ = kModeIdle;
     error_ = settings_.watchdog_error;
   }
-  const auto period = std::chrono::milliseconds(kSampleMs);
   // After a long stall (a suspended process) the grid restarts rather than
   // bursting out seconds of samples at once.
-  if (now - (grid_start_ + period * samples_) > std::chrono::seconds(1)) {
-    grid_start_ = now - period * samples_;
-  }
-  while (grid_start_ + period * samples_ <= now) ProduceSample();
+  if (now - NextDue() > std::chrono::seconds(1)) grid_start_ = now - (NextDue() - grid_start_);
+  while (NextDue() <= now) ProduceSample();
 }
 
 Clock::time_point Unit::NextDue() const {
-  return grid_start_ + std::chrono::milliseconds(kSampleMs) * samples_;
+  // Signed arithmetic throughout: the grid is usually ahead of now.
+  return grid_start_ + std::chrono::milliseconds(static_cast<int64_t>(samples_) * kSampleMs);
 }
 
 }  // namespace corvane::vzsim

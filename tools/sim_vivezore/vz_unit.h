@@ -78,6 +78,7 @@ class Unit {
   Clock::time_point grid_start_;
   uint64_t samples_ = 0;  // produced since grid_start_
   uint16_t counter_ = 0;
+  uint16_t first_counter_ = 0;  // counter of the wave's first sample
   std::vector<uint8_t> out_;
 
   uint8_t mode_ = kModeIdle;
