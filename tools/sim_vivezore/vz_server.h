@@ -26,6 +26,7 @@ struct Options {
   std::filesystem::path image_out;  // image of a completed firmware update
   bool pace = true;                 // 11520 bytes a second, as 115200 baud 8N1
   bool quiet = false;               // no progress lines on stderr
+  bool print_path = true;           // each new tty path on a line of its own on stdout
 };
 
 // 115200 baud, 10 bits a byte.
