@@ -232,7 +232,8 @@ TEST(VzCommands, RepliesOrNacksEachCommandByMode) {
 // Measuring: 200 data frames a second with an unbroken counter across its
 // wrap, beats that agree with the wave, status frames at 10 a second.
 TEST(VzStream, DataBeatsAndStatusWhileMeasuring) {
-  Sim sim("first_counter = 65000\nheart_rate = 90\nsystolic = 130\ndiastolic = 80");
+  Sim sim(
+      "watchdog_ms = 0\nfirst_counter = 65000\nheart_rate = 90\nsystolic = 130\ndiastolic = 80");
   ASSERT_TRUE(sim.ok());
   Client c(sim.link());
   ASSERT_EQ(c.Request('e', {1}).payload, Bytes{1});
@@ -247,15 +248,19 @@ TEST(VzStream, DataBeatsAndStatusWhileMeasuring) {
     bp[data[i].u16(0)] = data[i].u16(2);
   }
   EXPECT_TRUE(wrapped);
-  // The rate from frames read after the first half second, when any backlog
-  // from before the request has been read.
-  size_t first = 0;
-  while (first < data.size() && data[first].at - data.front().at < std::chrono::milliseconds(500))
-    ++first;
-  ASSERT_LT(first + 300, data.size());
-  const double seconds = std::chrono::duration<double>(data.back().at - data[first].at).count();
-  EXPECT_NEAR(static_cast<double>(data.size() - 1 - first) / seconds, 200.0, 2.0);
-
+  // The rate from the least delayed frames early and late in the run: read
+  // delays only ever add to a frame's arrival time.
+  auto lead = [&](size_t i) {
+    return std::chrono::duration<double>(data[i].at - data[0].at).count() -
+           0.005 * static_cast<double>(i);
+  };
+  double early = 1e9, late = 1e9;
+  for (size_t i = 0; i < data.size(); ++i) {
+    const double t = std::chrono::duration<double>(data[i].at - data[0].at).count();
+    if (t < 0.8) early = std::min(early, lead(i));
+    if (t > 2.2) late = std::min(late, lead(i));
+  }
+  EXPECT_LT(std::abs(late - early) / 2.0, 0.01) << "frames come early or late by more than 1 %";
   const std::vector<Received> beats = Only(frames, 'b');
   ASSERT_GE(beats.size(), 3u);
   int checked = 0;
