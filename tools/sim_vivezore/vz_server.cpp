@@ -23,6 +23,7 @@ constexpr auto kSettingsPollPeriod = std::chrono::milliseconds(100);
 constexpr auto kLongestSleep = std::chrono::milliseconds(20);
 // A UART's transmit FIFO: the paced line may run this far ahead of real time.
 constexpr auto kFifoTime = std::chrono::milliseconds(2);
+constexpr auto kMostOverdue = std::chrono::milliseconds(50);
 constexpr nanoseconds kByteTime{1'000'000'000 / kBytesPerSecond};
 // A host that leaves this much unread has gone; its backlog is thrown away.
 constexpr size_t kBacklogLimit = 65536;
@@ -227,7 +228,9 @@ void Server::WriteLine(Clock::time_point now) {
   while (!pending_.empty()) {
     size_t allowed = pending_.size();
     if (options_.pace) {
-      if (line_free_ < now) line_free_ = now;  // the line was idle
+      // Late wake-ups are made up by sending the overdue bytes together, as a
+      // UART would have sent them meanwhile; only so much, though.
+      if (line_free_ < now - kMostOverdue) line_free_ = now - kMostOverdue;
       const auto ahead = now + kFifoTime - line_free_;
       if (ahead <= nanoseconds::zero()) return;
       allowed = std::min(allowed, static_cast<size_t>(ahead / kByteTime) + 1);
@@ -287,6 +290,7 @@ void Server::Run(const std::atomic<bool>& stop) {
     unit_->Tick(now);
     std::vector<uint8_t> out = unit_->TakeOutput();
     if (line_ && !InWindow(silence_from_, silence_until_, now)) {
+      if (pending_.empty() && line_free_ < now) line_free_ = now;  // the line was idle
       pending_.insert(pending_.end(), out.begin(), out.end());
     }
     if (std::optional<ReceivedImage> image = unit_->TakeImage()) SaveImage(*image);
