@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -603,8 +604,12 @@ TEST(VzProgram, ServesBehindTheLinkAndRemovesItOnSigterm) {
   }
   for (int i = 0; i < 100 && !fs::is_symlink(link); ++i) Sleep(20);
   ASSERT_TRUE(fs::is_symlink(link));
-  {
+  // Two sessions one after the other, each with the tty for itself, as a
+  // host that reconnects opens it.
+  for (int session = 0; session < 2; ++session) {
     Client c(link);
+    ASSERT_TRUE(c.is_open()) << "session " << session;
+    EXPECT_EQ(::ioctl(c.fd(), TIOCEXCL), 0);
     EXPECT_EQ(c.Request('v', {0x0B}).payload.at(8), 'H');
   }
   ::kill(child, SIGTERM);

@@ -74,6 +74,7 @@ class Client {
     fd_ = -1;
   }
   bool is_open() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
 
   void Send(char letter, const Bytes& payload = {}) { SendRaw(Frame(letter, payload)); }
   void SendRaw(const Bytes& bytes) {

@@ -137,8 +137,9 @@ bool Server::OpenLine() {
       Say(std::string("cannot set up ") + name + ": " + std::strerror(errno));
       return false;
     }
+    // The slave is closed again: a host's last close then ends its exclusive
+    // use of the tty, so the next host (or the same one reconnecting) can open it.
     line_ = std::move(master);
-    slave_ = std::move(slave);
     device_path_ = name;
     if (!options_.link.empty()) {
       // Replaced in one step, so a host never finds the link missing or half made.
@@ -154,6 +155,7 @@ bool Server::OpenLine() {
   }
   scanner_ = FrameScanner{};
   pending_.clear();
+  host_present_ = !options_.port.empty();  // a pseudo-terminal waits for its host
   line_free_ = Clock::now();
   if (options_.print_path) std::cout << device_path_ << std::endl;
   return true;
@@ -161,7 +163,6 @@ bool Server::OpenLine() {
 
 void Server::CloseLine() {
   line_.reset();
-  slave_.reset();
   pending_.clear();
   if (!options_.link.empty() && options_.port.empty()) {
     std::error_code error;
@@ -242,7 +243,6 @@ void Server::WriteLine(Clock::time_point now) {
       if (errno == EINTR) continue;
       if ((errno == EAGAIN || errno == EWOULDBLOCK) && pending_.size() > kBacklogLimit) {
         // Nobody reads: what the unit sent is lost, as on a real cable.
-        if (slave_) ::tcflush(slave_.get(), TCIFLUSH);
         pending_.clear();
       }
       return;
@@ -286,15 +286,17 @@ void Server::Run(const std::atomic<bool>& stop) {
       hangup_until_.reset();
       if (!OpenLine()) Say("could not re-open the line");
     }
-    if (line_) ReadLine(now);
+    const bool connected = line_ && host_present_;
+    if (connected) ReadLine(now);
     unit_->Tick(now);
     std::vector<uint8_t> out = unit_->TakeOutput();
-    if (line_ && !InWindow(silence_from_, silence_until_, now)) {
+    // With nobody at the other end what the unit sends is lost, as on a cable.
+    if (connected && !InWindow(silence_from_, silence_until_, now)) {
       if (pending_.empty() && line_free_ < now) line_free_ = now;  // the line was idle
       pending_.insert(pending_.end(), out.begin(), out.end());
     }
     if (std::optional<ReceivedImage> image = unit_->TakeImage()) SaveImage(*image);
-    if (line_) WriteLine(now);
+    if (connected) WriteLine(now);
 
     Clock::time_point wake = std::min({unit_->NextDue(), next_settings_poll_, now + kLongestSleep});
     if (!pending_.empty() && options_.pace)
@@ -303,7 +305,18 @@ void Server::Run(const std::atomic<bool>& stop) {
     const nanoseconds wait = std::max(nanoseconds::zero(), wake - now);
     const timespec ts{0, static_cast<long>(wait.count())};
     pollfd fd{line_ ? line_.get() : -1, POLLIN, 0};
-    ::ppoll(&fd, 1, &ts, nullptr);
+    if (host_present_) {
+      ::ppoll(&fd, 1, &ts, nullptr);
+    } else {
+      // A pseudo-terminal without a host reports a hang-up at once: sleep
+      // instead, then look again.
+      ::ppoll(nullptr, 0, &ts, nullptr);
+      ::poll(&fd, 1, 0);
+    }
+    const bool was_present = host_present_;
+    host_present_ = (fd.revents & POLLHUP) == 0;
+    if (host_present_ && !was_present) line_free_ = Clock::now();
+    if (!host_present_) pending_.clear();
   }
 }
 

@@ -77,7 +77,7 @@ class Server {
 
   Options options_;
   Fd line_;
-  Fd slave_;  // held open so the master never sees a hang-up between hosts
+  bool host_present_ = true;  // false while no host has the tty open
   std::string device_path_;
   std::optional<SettingsWatcher> watcher_;
   Settings settings_;
