@@ -607,8 +607,14 @@ TEST(VzProgram, ServesBehindTheLinkAndRemovesItOnSigterm) {
   // Two sessions one after the other, each with the tty for itself, as a
   // host that reconnects opens it.
   for (int session = 0; session < 2; ++session) {
+    Sleep(50);  // the simulator notices a host leaving within a few ms
     Client c(link);
     ASSERT_TRUE(c.is_open()) << "session " << session;
+    // The previous session's exclusive use has ended (asked directly, since
+    // root may open an exclusive tty regardless).
+    int exclusive = -1;
+    EXPECT_EQ(::ioctl(c.fd(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
     EXPECT_EQ(::ioctl(c.fd(), TIOCEXCL), 0);
     EXPECT_EQ(c.Request('v', {0x0B}).payload.at(8), 'H');
   }
