@@ -1,5 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -589,6 +591,30 @@ TEST(VzSettings, ChangesApplyWhileRunningAndBadLinesAreReported) {
   EXPECT_EQ(parsed.settings.hardware_id, 0x1F);
   EXPECT_EQ(parsed.settings.serial, "X");
   EXPECT_EQ(parsed.settings.firmware, Settings{}.firmware);
+}
+
+// Serving an existing tty: here the slave of a terminal pair the test made,
+// with the test at the master.
+TEST(VzLine, ServesAnExistingTty) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  Options o;
+  o.port = ::ptsname(master);
+  o.quiet = true;
+  o.print_path = false;
+  o.pace = false;
+  Server server(o);
+  ASSERT_TRUE(server.Open());
+  EXPECT_EQ(server.device_path(), o.port.string());
+  std::atomic<bool> stop{false};
+  std::thread runner([&] { server.Run(stop); });
+  Client c = Client::Adopt(master);
+  EXPECT_EQ(c.Request('m').payload, Bytes{0x10});
+  EXPECT_FALSE(Only(c.Collect(100), 'd').empty());
+  stop = true;
+  runner.join();
 }
 
 #ifdef SIM_VIVEZORE_EXE
