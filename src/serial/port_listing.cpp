@@ -24,4 +24,11 @@ bool IsOtherInstrumentSerial(std::wstring_view serialSegment) {
   return false;
 }
 
+void CutIdentifier(std::wstring& identifier, wchar_t separator) {
+  const size_t last = identifier.rfind(separator);
+  if (last != std::wstring::npos) identifier.erase(0, last + 1);
+  const size_t backslash = identifier.find(L'\\');
+  if (backslash != std::wstring::npos) identifier.erase(backslash);
+}
+
 }  // namespace corvane

@@ -2,6 +2,7 @@
 // a COMPort's destructor releases the listing's enumerator.
 #pragma once
 
+#include <string>
 #include <string_view>
 
 namespace corvane {
@@ -14,5 +15,11 @@ void DestroyPortEnumerator();
 // of the maker's other instruments: such ports are never offered to the wrist
 // unit search.
 bool IsOtherInstrumentSerial(std::wstring_view serialSegment);
+
+// Cuts a device identifier in place: keeps what follows the last `separator`
+// (all of it when there is none), then what precedes the first backslash.
+// With "+" it turns "FTDIBUS\VID_0403+PID_6001+A1B2C3\0000" into the serial
+// segment "A1B2C3".
+void CutIdentifier(std::wstring& identifier, wchar_t separator);
 
 }  // namespace corvane

@@ -14,6 +14,10 @@
 
 namespace corvane::testing {
 
+// True when the tests run under Wine, which opens serial devices for any
+// number of users whatever the sharing mode asked for.
+bool RunsUnderWine();
+
 class SerialLine {
  public:
   virtual ~SerialLine() = default;
