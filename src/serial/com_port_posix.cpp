@@ -172,8 +172,11 @@ bool COMPort::Write(const uint8_t* data, size_t length, uint32_t timeoutMs) {
 size_t COMPort::Read(uint8_t* buffer, size_t capacity) {
   if (!mHandle || capacity == 0) return 0;
   const int fd = mHandle->fd.Get();
+  // With VMIN = VTIME = 0 an empty line reads as 0 at once. Waiting briefly
+  // for the first byte then spares the callers' read loops from spinning
+  // while a frame is on its way, at no cost in latency: poll wakes at once.
   ssize_t count = ::read(fd, buffer, capacity);
-  if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
+  if (count == 0 || (count < 0 && (errno == EAGAIN || errno == EINTR))) {
     pollfd ready{fd, POLLIN, 0};
     if (::poll(&ready, 1, kReadWaitMs) > 0) count = ::read(fd, buffer, capacity);
   }
