@@ -1,30 +1,48 @@
 // The facade's exchanges with a running engine on a scripted back-end.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "cpu_load.h"
 #include "engine/dms_wrapper.h"
 #include "fake_back_end.h"
 #include "host/finapres_device.h"
+#include "platform/time.h"
 
 using corvane::DMSWrapper;
 using corvane::FinapresDevice;
+using corvane::testing::CpuLoad;
 using corvane::testing::FakeBackEnd;
 
 namespace {
 
 // Installs the module's engine on a fake back-end, as the first facade call
 // would with a real one.
-FakeBackEnd* InstallEngine(const std::string& serial, int32_t connectResult = 0) {
+FakeBackEnd* InstallEngine(const std::string& serial, int32_t connectResult = 0,
+                           const std::function<void(FakeBackEnd&)>& configure = {}) {
   FakeBackEnd* fake = nullptr;
   corvane::gEngine = new DMSWrapper([&] {
     auto made = std::make_unique<FakeBackEnd>();
     made->serial = serial;
+    if (configure) configure(*made);
     fake = made.get();
     return std::unique_ptr<corvane::FinapresAPI_I>(std::move(made));
   });
   fake->connectResult = connectResult;  // for "init"; the probe already connected
   return fake;
+}
+
+// The next line through the facade, waiting up to `timeoutMs` for it.
+std::optional<std::string> NextLine(FinapresDevice& device, int timeoutMs = 5000) {
+  char buffer[2048];
+  for (int waited = 0;; ++waited) {
+    if (device.ReadLine(buffer, sizeof buffer)) return std::string(buffer);
+    if (waited >= timeoutMs) return std::nullopt;
+    corvane::platform::SleepMs(1);
+  }
 }
 
 }  // namespace
@@ -78,9 +96,56 @@ TEST(Facade, AStoppedEngineFailsSoftlyAndClosesWithoutWaiting) {
   corvane::gEngine->WaitForEnd();
   EXPECT_TRUE(device->IsFailed());
   EXPECT_FALSE(device->Initialise());
+  // The failing pass's reply, which the query passed over, is the host's.
+  EXPECT_EQ(device->ReadBuffSize(), 105);
+  char line[128];
+  ASSERT_TRUE(device->ReadLine(line, sizeof line));
+  EXPECT_EQ(line[0], '^');
   EXPECT_EQ(device->ReadBuffSize(), 0);
-  char line[64];
   EXPECT_FALSE(device->ReadLine(line, sizeof line));
   delete device;
   EXPECT_EQ(corvane::gEngine, nullptr);
+}
+
+// A pass that fails ends the worker right after its last reply; the host
+// still reads that reply, however the two threads happen to be scheduled.
+struct FailingPass {
+  const char* name;
+  int32_t cuffSwitchResult;
+  std::vector<const char*> settings;  // each answered "<OK"
+  const char* command;
+  const char* lastLine;
+};
+
+TEST(Facade, ALastReplyIsReadAfterTheWorkerHasEnded) {
+  const FailingPass cases[] = {
+      {"bad parameter", 0, {}, "?dev/dms_Test\n", "^A device communication error"},
+      {"cuff switch refused", 3, {"?dev/dms_EnableSwitching 2\n", "?dev/dms_Mins 0\n"},
+       ">in/sampler/start\n", "#abort Corvane Controller communication error!"},
+  };
+  for (const bool loaded : {false, true}) {
+    const CpuLoad load(loaded);
+    for (const FailingPass& c : cases) {
+      for (int round = 0; round < 50; ++round) {
+        SCOPED_TRACE(std::string(c.name) + (loaded ? " under load" : "") + ", round " +
+                     std::to_string(round));
+        InstallEngine("SN", 0, [&](FakeBackEnd& f) { f.cuffSwitchResult = c.cuffSwitchResult; });
+        auto* device = new FinapresDevice();
+        ASSERT_TRUE(device->Initialise());
+        for (const char* setting : c.settings) {
+          device->WriteBuffer(setting, 0);
+          ASSERT_EQ(NextLine(*device), "<OK");
+        }
+        device->WriteBuffer(c.command, 0);
+        std::optional<std::string> line;
+        while ((line = NextLine(*device)) && line->rfind(c.lastLine, 0) != 0) {
+        }
+        ASSERT_TRUE(line) << "the last reply was lost";
+        corvane::gEngine->WaitForEnd();
+        EXPECT_TRUE(device->IsFailed());
+        EXPECT_EQ(NextLine(*device, 0), std::nullopt);
+        delete device;
+      }
+    }
+  }
 }
