@@ -551,9 +551,12 @@ INSTANTIATE_TEST_SUITE_P(
         FailingPass{"BadParameterUnderLoad", "", {}, "?dev/dms_Test", kCommErrorLine, true},
         // Switching every 0 minutes: the first pass while sampling switches,
         // and the device refuses.
-        FailingPass{"CuffSwitchFailsUnderLoad", "cuff_switch_result = 3\n",
-                    {"?dev/dms_EnableSwitching 2", "?dev/dms_Mins 0"}, ">in/sampler/start",
-                    kCuffAbortLine, true}),
+        FailingPass{"CuffSwitchFailsUnderLoad",
+                    "cuff_switch_result = 3\n",
+                    {"?dev/dms_EnableSwitching 2", "?dev/dms_Mins 0"},
+                    ">in/sampler/start",
+                    kCuffAbortLine,
+                    true}),
     [](const auto& p) { return std::string(p.param.name); });
 
 // The facade's own queries while data lines flow at 200 per second: each

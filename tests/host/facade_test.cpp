@@ -120,8 +120,11 @@ struct FailingPass {
 TEST(Facade, ALastReplyIsReadAfterTheWorkerHasEnded) {
   const FailingPass cases[] = {
       {"bad parameter", 0, {}, "?dev/dms_Test\n", "^A device communication error"},
-      {"cuff switch refused", 3, {"?dev/dms_EnableSwitching 2\n", "?dev/dms_Mins 0\n"},
-       ">in/sampler/start\n", "#abort Corvane Controller communication error!"},
+      {"cuff switch refused",
+       3,
+       {"?dev/dms_EnableSwitching 2\n", "?dev/dms_Mins 0\n"},
+       ">in/sampler/start\n",
+       "#abort Corvane Controller communication error!"},
   };
   for (const bool loaded : {false, true}) {
     const CpuLoad load(loaded);

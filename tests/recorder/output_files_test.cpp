@@ -51,8 +51,16 @@ Row MakeRow(uint64_t i) {
   row.index = i;
   const auto step = static_cast<int32_t>(i % 400);
   const auto beat = static_cast<int32_t>(i / 150);
-  row.values = {8000 + step * 80, -400 + step * 80, 9600 + beat * 80, 7600, 6000, 5600,
-                13712,            32000,            7200 - beat * 8,  96000,
+  row.values = {8000 + step * 80,
+                -400 + step * 80,
+                9600 + beat * 80,
+                7600,
+                6000,
+                5600,
+                13712,
+                32000,
+                7200 - beat * 8,
+                96000,
                 i % 2 == 0 ? 136000 : -32768 * 80};
   return row;
 }
@@ -74,9 +82,9 @@ TEST(RecorderCsvFile, HoldsTimeAndEveryChannelInItsUnit) {
             "diastolic_mmHg,heart_rate_bpm,interbeat_interval_ms,status8,cuff_switch_s,"
             "status10,status11");
   EXPECT_EQ(Split(lines[1]), (std::vector<std::string>{"0", "100", "-5", "120", "95", "75", "70",
-                                                        "857", "4", "900", "30", "1700"}));
+                                                       "857", "4", "900", "30", "1700"}));
   EXPECT_EQ(Split(lines[2]), (std::vector<std::string>{"0.005", "101", "-4", "", "", "", "", "",
-                                                        "4", "900", "30", "-32768"}));
+                                                       "4", "900", "30", "-32768"}));
 }
 
 TEST(RecorderCsvFile, AnUnwritablePlaceIsReported) {

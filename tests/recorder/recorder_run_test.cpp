@@ -92,9 +92,9 @@ void ExpectCompleteRecording(const std::string& prefix, size_t rows,
   // their display full scale included.
   for (int channel = 0; channel < 11; ++channel) {
     std::vector<double> samples(rows);
-    ASSERT_EQ(edfread_physical_samples(header.handle, channel, static_cast<int>(rows),
-                                       samples.data()),
-              static_cast<int>(rows));
+    ASSERT_EQ(
+        edfread_physical_samples(header.handle, channel, static_cast<int>(rows), samples.data()),
+        static_cast<int>(rows));
     for (size_t i = 0; i < rows; ++i) {
       const std::string& cell = csv[i + 1][static_cast<size_t>(channel) + 1];
       if (cell.empty()) continue;  // a beat channel before the first beat
