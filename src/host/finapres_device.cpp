@@ -61,15 +61,35 @@ uint32_t FinapresDevice::KeptBytes() const {
 
 // Lines that the worker wrote stay readable after it has ended: a failing
 // pass tells the host why through its last replies. The thread state is read
-// before the ring, so a stopped worker's last line is always seen.
+// before the ring, so a stopped worker's last line is always seen. The worker
+// is woken only when nothing is waiting: a host that reads what is there has
+// no need of another pass.
 bool FinapresDevice::ReadLine(char* buffer, int size) {
   DMSWrapper& engine = EnsureEngine();
   if (TakeKeptLine(buffer, size)) return true;
-  if (EngineRunning(engine)) {
-    engine.Wake();
-    platform::YieldThread();
+  const bool running = EngineRunning(engine);
+  RingBuffer& ring = engine.ReplyRing();
+  const auto capacity = static_cast<uint32_t>(std::max(size, 0));
+  if (ring.ReadLine(buffer, capacity) != 0) return true;
+  if (!running) return false;
+  // Any line written from here on signals; one written before is read below.
+  engine.ClearReplySignal();
+  engine.Wake();
+  platform::YieldThread();
+  return ring.ReadLine(buffer, capacity) != 0;
+}
+
+bool FinapresDevice::ReadLineWithin(char* buffer, int size, int32_t timeoutMs) {
+  DMSWrapper& engine = EnsureEngine();
+  const auto start = static_cast<int64_t>(platform::SystemTimeAsFileTime() / 10000u);
+  if (ReadLine(buffer, size)) return true;
+  for (;;) {
+    const auto now = static_cast<int64_t>(platform::SystemTimeAsFileTime() / 10000u);
+    const int64_t remaining = timeoutMs - (now - start);
+    if (remaining <= 0) return false;
+    engine.WaitForReply(static_cast<uint32_t>(remaining));
+    if (ReadLine(buffer, size)) return true;
   }
-  return engine.ReplyRing().ReadLine(buffer, static_cast<uint32_t>(std::max(size, 0))) != 0;
 }
 
 int FinapresDevice::ReadBuffSize() {

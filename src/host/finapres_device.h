@@ -43,6 +43,11 @@ class FinapresDevice final : public FinapresDeviceInterface {
     kQueryAnswer,    // "=" and the value
   };
 
+  // The host's read with a time-out: one ReadLine, and while it finds
+  // nothing and time is left, waits for the worker's next reply before it
+  // looks again. A time-out of 0 or less makes exactly one ReadLine.
+  bool ReadLineWithin(char* buffer, int size, int32_t timeoutMs);
+
   // Sends one command and reads one reply; true only for "<OK".
   bool SendCommand(const MVX::MVXString& command);
   // Sends one query; true when the reply begins with "=", which is removed.

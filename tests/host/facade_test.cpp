@@ -1,7 +1,10 @@
 // The facade's exchanges with a running engine on a scripted back-end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <functional>
+#include <thread>
 #include <optional>
 #include <string>
 #include <vector>
@@ -35,14 +38,22 @@ FakeBackEnd* InstallEngine(const std::string& serial, int32_t connectResult = 0,
   return fake;
 }
 
-// The next line through the facade, waiting up to `timeoutMs` for it.
+// The next line through the facade, waiting up to `timeoutMs` for it as the
+// ReadLine export waits.
 std::optional<std::string> NextLine(FinapresDevice& device, int timeoutMs = 5000) {
   char buffer[2048];
-  for (int waited = 0;; ++waited) {
-    if (device.ReadLine(buffer, sizeof buffer)) return std::string(buffer);
-    if (waited >= timeoutMs) return std::nullopt;
-    corvane::platform::SleepMs(1);
-  }
+  if (!device.ReadLineWithin(buffer, sizeof buffer, timeoutMs)) return std::nullopt;
+  return std::string(buffer);
+}
+
+size_t StatusReads(const FakeBackEnd& fake) {
+  const std::vector<std::string> calls = fake.Calls();
+  return static_cast<size_t>(std::count(calls.begin(), calls.end(), "DMS_GetStatus()"));
+}
+
+double MsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
 }
 
 }  // namespace
@@ -151,4 +162,45 @@ TEST(Facade, ALastReplyIsReadAfterTheWorkerHasEnded) {
       }
     }
   }
+}
+
+// A host waiting for a line sleeps until the worker writes one: it gets the
+// line at once, gets nothing after its time-out, and meanwhile the device is
+// polled at the worker's own idle cadence only.
+TEST(Facade, AHostWaitsForTheWorkersNextLineWithoutDrivingIt) {
+  FakeBackEnd* fake = InstallEngine("SN");
+  auto* device = new FinapresDevice();
+  ASSERT_TRUE(device->Initialise());
+  char buffer[64];
+
+  // Nothing to read: 0 after the time-out, at about 20 ms per device poll.
+  size_t before = StatusReads(*fake);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(device->ReadLineWithin(buffer, sizeof buffer, 400));
+  const double waited = MsSince(start);
+  EXPECT_GE(waited, 390.0);
+  EXPECT_LT(waited, 2000.0);
+  EXPECT_LE(StatusReads(*fake) - before, 40u) << "the wait drove the worker";
+
+  // A time-out of 0 or less looks once.
+  for (const int32_t timeout : {0, -5}) {
+    start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(device->ReadLineWithin(buffer, sizeof buffer, timeout));
+    EXPECT_LT(MsSince(start), 100.0);
+  }
+  device->WriteBuffer("?dev/isok\n", 0);
+  corvane::gEngine->WaitForReply(5000);
+  EXPECT_TRUE(device->ReadLineWithin(buffer, sizeof buffer, 0));
+  EXPECT_EQ(std::string(buffer), "=1");
+
+  // A line written while the host waits arrives long before the time-out.
+  start = std::chrono::steady_clock::now();
+  std::thread writer([device] {
+    corvane::platform::SleepMs(100);
+    device->WriteBuffer("?dev/isok\n", 0);
+  });
+  EXPECT_EQ(NextLine(*device, 5000), "=1");
+  EXPECT_LT(MsSince(start), 1000.0);
+  writer.join();
+  delete device;
 }
