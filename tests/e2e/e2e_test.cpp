@@ -426,9 +426,8 @@ TEST_P(DeviceError, IsReportedOnceAndAbortsUnlessTheHostContinues) {
   } else {
     EXPECT_LT(after.Count(1), 40u) << "the recording ends at the error";
   }
-  // The facade's query reads exactly one line: while data lines still flow,
-  // that line may be one of them, so the text is only asked for once the
-  // recording has ended.
+  // Once the recording has ended the error's text is still there to ask for
+  // (queries while data lines flow are covered below).
   if (!samplingGoesOn) {
     EXPECT_EQ(LastError(),
               "Corvane Controller Error 17: Finger cuff (or cuff cable) loose or not connected.");
