@@ -15,7 +15,7 @@ test: deps linux asan tsan windows wine-tests
 demo: deps
 	cmake --preset linux
 	cmake --build --preset linux --target corvane-record
-	build/linux/tools/recorder/corvane-record --duration 30 --out recording
+	build/linux/tools/recorder/corvane-record --duration 30 --out recording --overwrite
 
 deps:
 	bash scripts/install-deps.sh

@@ -1,6 +1,8 @@
 // The text command protocol: one line per worker pass.
 #include "engine/command_interpreter.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cwctype>
 #include <locale>
 #include <sstream>
@@ -22,6 +24,12 @@ constexpr wchar_t kBadParameter[] = L"Unknown command or bad parameter";
 constexpr wchar_t kInvalidCommand[] = L"Invalid command";
 
 void ThrowBadParameter() { throw DMSException(kBadParameter); }
+
+// The test pressures and frequency reach the device as 16-bit values. A larger
+// number goes on as the largest one, which the device refuses like any other
+// value beyond its range; cut to 16 bits it would become a small value that
+// the device accepts (65586 would set 50 mmHg).
+uint16_t DeviceWord(int32_t n) { return static_cast<uint16_t>(std::min<int32_t>(n, UINT16_MAX)); }
 
 }  // namespace
 
@@ -189,17 +197,17 @@ bool DMSWrapper::HandleSetting(const MVXString& word, const MVXString& parameter
   } else if (word == L"dms_Press") {
     accept(n > 0);
     uint16_t readBack = 0;
-    mDevice->DMS_SetTestSteadyPressure(static_cast<uint16_t>(n));
+    mDevice->DMS_SetTestSteadyPressure(DeviceWord(n));
     mDevice->DMS_GetTestSteadyPressure(&readBack);
   } else if (word == L"dms_Offset") {
     accept(n > 0);
     uint16_t readBack = 0;
-    mDevice->DMS_SetTestSquarePressure(static_cast<uint16_t>(n));
+    mDevice->DMS_SetTestSquarePressure(DeviceWord(n));
     mDevice->DMS_GetTestSquarePressure(&readBack);
   } else if (word == L"dms_Freq") {
     accept(n > 0);
     double readBack = 0;
-    mDevice->DMS_SetTestSquareFrequency(static_cast<double>(n));
+    mDevice->DMS_SetTestSquareFrequency(DeviceWord(n));
     mDevice->DMS_GetTestSquareFrequency(&readBack);
   } else {
     SendReply(kReplyCommError);

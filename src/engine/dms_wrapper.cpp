@@ -159,7 +159,9 @@ int32_t DMSWrapper::SendReply(const MVXString& reply) {
   // Whole replies only: a cut reply would lose its line feed and run into the
   // next line, corrupting both. One that does not fit is dropped.
   if (length > free) return 0;
-  return static_cast<int32_t>(mReplyRing.Write(bytes.data(), static_cast<uint32_t>(length)));
+  const uint32_t written = mReplyRing.Write(bytes.data(), static_cast<uint32_t>(length));
+  mReplyWritten.Set();
+  return static_cast<int32_t>(written);
 }
 
 }  // namespace corvane

@@ -68,6 +68,11 @@ class DMSWrapper : public MVX::Thread {
   int32_t QueueCommand(MVXString& line);
   RingBuffer& ReplyRing() { return mReplyRing; }
   void Wake();
+  // The worker signals every line it writes to the reply ring. A host that
+  // found nothing to read clears the signal, looks once more, and then waits
+  // for the next write instead of polling.
+  void ClearReplySignal() { mReplyWritten.Reset(); }
+  bool WaitForReply(uint32_t timeoutMs) { return mReplyWritten.Wait(timeoutMs); }
   bool IsAlive() const { return mAlive.load(std::memory_order_acquire); }
   // The text that tells the user why an inert engine has no device; only
   // meaningful while the worker is not running.
@@ -127,6 +132,7 @@ class DMSWrapper : public MVX::Thread {
   RingBuffer mCommandRing;                          // host → worker
   RingBuffer mReplyRing;                            // worker → host
   std::optional<platform::Event> mWakeEvent;        // auto-reset; wakes the worker
+  platform::Event mReplyWritten;                    // set after each reply written
   std::atomic<bool> mAlive{false};                  // usable; answered by "isok"
   std::map<MVXString, bool> mFlags;                 // named switches
   MVXString mLastError;                             // last error text for the user

@@ -7,7 +7,6 @@
 #include "host/host_interfaces.h"
 #include "host/host_services.h"
 #include "platform/calling_convention.h"
-#include "platform/time.h"
 
 namespace corvane {
 namespace {
@@ -107,12 +106,7 @@ CORVANE_EXPORT int32_t ReadLine(int32_t port, char* buffer, int32_t size, int32_
   return Guarded(0, [=] {
     FinapresDevice* device = Facade(port);
     if (device == nullptr) return 1;
-    const int64_t start = static_cast<int64_t>(platform::SystemTimeAsFileTime() / 10000u);
-    for (;;) {
-      if (device->ReadLine(buffer, size)) return 1;
-      const int64_t now = static_cast<int64_t>(platform::SystemTimeAsFileTime() / 10000u);
-      if (timeout - (now - start) <= 0) return 0;
-    }
+    return device->ReadLineWithin(buffer, size, timeout) ? 1 : 0;
   });
 }
 

@@ -43,25 +43,68 @@ FinapresDevice::~FinapresDevice() {
   }
 }
 
+bool FinapresDevice::TakeKeptLine(char* buffer, int size) {
+  if (mKeptLines.empty()) return false;
+  const std::string& line = mKeptLines.front();
+  // As with the ring: a line is delivered only with room for its terminator.
+  if (size <= 0 || line.size() >= static_cast<size_t>(size)) return false;
+  std::memcpy(buffer, line.c_str(), line.size() + 1);
+  mKeptLines.pop_front();
+  return true;
+}
+
+uint32_t FinapresDevice::KeptBytes() const {
+  uint32_t bytes = 0;
+  for (const std::string& line : mKeptLines) bytes += static_cast<uint32_t>(line.size() + 1);
+  return bytes;
+}
+
+// Lines that the worker wrote stay readable after it has ended: a failing
+// pass tells the host why through its last replies. The thread state is read
+// before the ring, so a stopped worker's last line is always seen. The worker
+// is woken only when nothing is waiting: a host that reads what is there has
+// no need of another pass.
 bool FinapresDevice::ReadLine(char* buffer, int size) {
   DMSWrapper& engine = EnsureEngine();
-  if (!EngineRunning(engine)) return false;
+  if (TakeKeptLine(buffer, size)) return true;
+  const bool running = EngineRunning(engine);
+  RingBuffer& ring = engine.ReplyRing();
+  const auto capacity = static_cast<uint32_t>(std::max(size, 0));
+  if (ring.ReadLine(buffer, capacity) != 0) return true;
+  if (!running) return false;
+  // Any line written from here on signals; one written before is read below.
+  engine.ClearReplySignal();
   engine.Wake();
   platform::YieldThread();
-  return engine.ReplyRing().ReadLine(buffer, static_cast<uint32_t>(std::max(size, 0))) != 0;
+  return ring.ReadLine(buffer, capacity) != 0;
+}
+
+bool FinapresDevice::ReadLineWithin(char* buffer, int size, int32_t timeoutMs) {
+  DMSWrapper& engine = EnsureEngine();
+  const auto start = static_cast<int64_t>(platform::SystemTimeAsFileTime() / 10000u);
+  if (ReadLine(buffer, size)) return true;
+  for (;;) {
+    const auto now = static_cast<int64_t>(platform::SystemTimeAsFileTime() / 10000u);
+    const int64_t remaining = timeoutMs - (now - start);
+    if (remaining <= 0) return false;
+    engine.WaitForReply(static_cast<uint32_t>(remaining));
+    if (ReadLine(buffer, size)) return true;
+  }
 }
 
 int FinapresDevice::ReadBuffSize() {
   DMSWrapper& engine = EnsureEngine();
-  if (!EngineRunning(engine)) return 0;
-  engine.Wake();
-  platform::YieldThread();
-  return static_cast<int>(engine.ReplyRing().Waiting());
+  if (EngineRunning(engine)) {
+    engine.Wake();
+    platform::YieldThread();
+  }
+  return static_cast<int>(KeptBytes() + engine.ReplyRing().Waiting());
 }
 
 void FinapresDevice::FlushReadBuffer() {
   DMSWrapper& engine = EnsureEngine();
-  if (EngineRunning(engine)) engine.ReplyRing().DiscardAll();
+  mKeptLines.clear();
+  engine.ReplyRing().DiscardAll();
 }
 
 int FinapresDevice::WriteBuffer(const char* text, int /*length*/) {
@@ -71,9 +114,10 @@ int FinapresDevice::WriteBuffer(const char* text, int /*length*/) {
   return engine.QueueCommand(line);
 }
 
+// The facade's own flushes before an exchange empty the reply ring only:
+// lines already kept for the host are not the exchange's to drop.
 bool FinapresDevice::Initialise() {
-  EnsureEngine();
-  FlushReadBuffer();
+  EnsureEngine().ReplyRing().DiscardAll();
   return SendCommand(L">dev/init");
 }
 
@@ -86,25 +130,43 @@ bool FinapresDevice::SendCommand(const MVX::MVXString& command) {
   DMSWrapper& engine = EnsureEngine();
   MVX::MVXString line = command + L"\n";
   if (!EngineRunning(engine) || engine.QueueCommand(line) == 0) return false;
-  return ReadReply() == L"<OK";
+  return ReadReply(ReplyKind::kCommandResult) == L"<OK";
 }
 
 bool FinapresDevice::Query(const MVX::MVXString& command, MVX::MVXString& out) {
   DMSWrapper& engine = EnsureEngine();
   MVX::MVXString line = command + L"\n";
   if (!EngineRunning(engine) || engine.QueueCommand(line) == 0) return false;
-  out = ReadReply();
+  out = ReadReply(ReplyKind::kQueryAnswer);
   if (out.empty() || out[0] != L'=') return false;
   out.erase(0, 1);
   return true;
 }
 
-MVX::MVXString FinapresDevice::ReadReply() {
+MVX::MVXString FinapresDevice::ReadReply(ReplyKind kind) {
+  DMSWrapper& engine = EnsureEngine();
+  const auto isReply = [kind](const std::string& line) {
+    if (kind == ReplyKind::kQueryAnswer) return line.rfind('=', 0) == 0;
+    return line.rfind("<OK", 0) == 0 || line.rfind("<Fail", 0) == 0;
+  };
   const uint64_t start = platform::SystemTimeAsFileTime() / 10000u;
   for (;;) {
-    if (ReadLine(gReplyBuffer, kReplyBufferSize)) return MVX::MVXString::FromAnsi(gReplyBuffer);
+    const bool running = EngineRunning(engine);
+    if (running) {
+      engine.Wake();
+      platform::YieldThread();
+    }
+    if (engine.ReplyRing().ReadLine(gReplyBuffer, kReplyBufferSize) != 0) {
+      const std::string line = gReplyBuffer;
+      if (isReply(line)) return MVX::MVXString::FromAnsi(gReplyBuffer);
+      // Data lines are lost here as the flush before the exchange loses
+      // them; every other line still reaches the host.
+      if (line.rfind('+', 0) != 0) mKeptLines.push_back(line);
+    } else if (!running) {
+      return {};  // the worker has ended and left nothing more
+    }
     if (platform::SystemTimeAsFileTime() / 10000u - start >= kReplyTimeoutMs) return {};
-    platform::SleepMs(kReplyPollMs);
+    if (engine.ReplyRing().Empty()) platform::SleepMs(kReplyPollMs);
   }
 }
 
@@ -114,7 +176,7 @@ bool FinapresDevice::GetUniqueID(uint32_t* id) {
     *id = mUniqueID;
     return true;
   }
-  FlushReadBuffer();
+  EnsureEngine().ReplyRing().DiscardAll();
   if (!Query(L"?dev/serialnum", mSerialNumber)) return false;
   for (const wchar_t c : mSerialNumber) {
     mUniqueID = mUniqueID * 42u - 48u + static_cast<uint32_t>(c);
@@ -132,7 +194,7 @@ int FinapresDevice::GetLastErrorMsg(char* buffer) {
       if (engine.GetState() == MVX::Thread::kNeverStarted) mLastErrorText = engine.InertReason();
       if (mLastErrorText.empty()) return 0;
     } else {
-      FlushReadBuffer();
+      engine.ReplyRing().DiscardAll();
       if (!Query(L"?dev/lasterror", mLastErrorText)) return 0;
     }
   }

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
+#include <string>
 
 #include "support/mvx_string.h"
 
@@ -35,12 +37,25 @@ class FinapresDevice final : public FinapresDeviceInterface {
   bool GetUniqueID(uint32_t* id) override;
   int GetLastErrorMsg(char* buffer) override;
 
+  // What answers the facade's own exchanges.
+  enum class ReplyKind {
+    kCommandResult,  // "<OK" or "<Fail"
+    kQueryAnswer,    // "=" and the value
+  };
+
+  // The host's read with a time-out: one ReadLine, and while it finds
+  // nothing and time is left, waits for the worker's next reply before it
+  // looks again. A time-out of 0 or less makes exactly one ReadLine.
+  bool ReadLineWithin(char* buffer, int size, int32_t timeoutMs);
+
   // Sends one command and reads one reply; true only for "<OK".
   bool SendCommand(const MVX::MVXString& command);
   // Sends one query; true when the reply begins with "=", which is removed.
   bool Query(const MVX::MVXString& command, MVX::MVXString& out);
-  // Waits up to 5000 ms for one reply line; empty when none came.
-  MVX::MVXString ReadReply();
+  // Waits up to 5000 ms for the first line of `kind`; empty when none came,
+  // or when the worker has ended with nothing left to read. Data lines read
+  // meanwhile are dropped; any other line is kept for the host's ReadLine.
+  MVX::MVXString ReadReply(ReplyKind kind);
 
   static constexpr uint32_t kReplyTimeoutMs = 5000;
   static constexpr int kReplyBufferSize = 2048;
@@ -49,6 +64,13 @@ class FinapresDevice final : public FinapresDeviceInterface {
   MVX::MVXString mSerialNumber;   // last serial number fetched
   MVX::MVXString mLastErrorText;  // last error text not yet handed out
   uint32_t mUniqueID = 0;         // serial-number hash; 0 = not yet computed
+  // Lines that ReadReply took out of the reply ring but that belong to the
+  // host (user messages, aborts, other replies), oldest first, without their
+  // line feed. ReadLine delivers them before anything still in the ring.
+  std::deque<std::string> mKeptLines;
+
+  bool TakeKeptLine(char* buffer, int size);
+  uint32_t KeptBytes() const;
 };
 
 // Module-wide singletons of the host interface.

@@ -16,6 +16,8 @@ class Event {
   Event& operator=(const Event&) = delete;
 
   void Set();
+  // Clears the event without waiting.
+  void Reset();
   // Waits until the event is set or `timeoutMs` has passed; true when it was
   // set. The event is reset by a successful wait.
   bool Wait(uint32_t timeoutMs);

@@ -25,6 +25,11 @@ void Event::Set() {
   mImpl->signal.notify_one();
 }
 
+void Event::Reset() {
+  std::lock_guard lock(mImpl->mutex);
+  mImpl->isSet = false;
+}
+
 bool Event::Wait(uint32_t timeoutMs) {
   std::unique_lock lock(mImpl->mutex);
   const bool set = mImpl->signal.wait_for(lock, std::chrono::milliseconds(timeoutMs),

@@ -20,6 +20,8 @@ Event& Event::operator=(Event&&) noexcept = default;
 
 void Event::Set() { SetEvent(mImpl->handle); }
 
+void Event::Reset() { ResetEvent(mImpl->handle); }
+
 bool Event::Wait(uint32_t timeoutMs) {
   return WaitForSingleObject(mImpl->handle, timeoutMs) == WAIT_OBJECT_0;
 }

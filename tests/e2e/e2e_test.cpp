@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "cpu_load.h"
 #include "fake_host.h"
 #include "platform/dynamic_library.h"
 #include "platform/time.h"
@@ -31,9 +32,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using corvane::testing::CountedObject;
+using corvane::testing::CpuLoad;
 using corvane::testing::FakeHostObject;
 
 constexpr int kChannels = 11;
+// Rounds of the tests that must never lose a line, whatever the timing. Each
+// round starts an engine, which waits out the device library's start-up
+// delay; the facade tests run many more rounds on a scripted back-end.
+constexpr int kRounds = 5;
 constexpr int kPerMmHg = 80;  // 32000 / 400
 
 // The dialogs' defaults, as the host sends them when a session begins.
@@ -420,9 +426,8 @@ TEST_P(DeviceError, IsReportedOnceAndAbortsUnlessTheHostContinues) {
   } else {
     EXPECT_LT(after.Count(1), 40u) << "the recording ends at the error";
   }
-  // The facade's query reads exactly one line: while data lines still flow,
-  // that line may be one of them, so the text is only asked for once the
-  // recording has ended.
+  // Once the recording has ended the error's text is still there to ask for
+  // (queries while data lines flow are covered below).
   if (!samplingGoesOn) {
     EXPECT_EQ(LastError(),
               "Corvane Controller Error 17: Finger cuff (or cuff cable) loose or not connected.");
@@ -482,5 +487,112 @@ INSTANTIATE_TEST_SUITE_P(
         StartupFailure{"WristUnitCable", "warning_code = 7\ninject_from = connect\n",
                        "The Corvane Controller wrist unit cable is disconnected."}),
     [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
+
+namespace {
+
+uint32_t SerialHash(const std::string& serial) {
+  uint32_t id = 0;
+  for (const char c : serial) id = id * 42u - 48u + static_cast<uint8_t>(c);
+  return id;
+}
+
+// A pass that fails ends the worker right after its last reply.
+struct FailingPass {
+  const char* name;
+  const char* simSettings;
+  std::vector<std::string> settings;  // sent after ">dev/init"
+  const char* command;                // the line whose handling fails
+  const char* lastLine;               // the failing pass's last reply
+  bool loaded;                        // every core kept busy meanwhile
+};
+
+void PrintTo(const FailingPass& c, std::ostream* os) { *os << c.name; }
+
+class LastReplies : public Session, public ::testing::WithParamInterface<FailingPass> {};
+
+TEST_P(LastReplies, ReachTheHostAfterTheWorkerHasEnded) {
+  const FailingPass& c = GetParam();
+  UseSettings(c.name, c.simSettings);
+  const CpuLoad load(c.loaded);
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    uint32_t value = 0;
+    ASSERT_EQ(module->FindDevice(&value), 1);
+    ASSERT_EQ(module->Initialise(0), 1) << LastError();
+    for (const std::string& line : c.settings) ASSERT_EQ(Ask(line), "<OK") << line;
+    const std::string command = std::string(c.command) + "\n";
+    module->WriteBuffer(0, command.c_str(), static_cast<int32_t>(command.size()));
+    std::optional<std::string> line;
+    while ((line = Line()) && *line != c.lastLine) {
+    }
+    ASSERT_TRUE(line) << "the last reply was lost";
+    // The worker has ended (or is about to): nothing follows, and the module
+    // reports the failure.
+    for (int waited = 0; waited < 5000 && module->IsFailed(0) == 0; ++waited) {
+      corvane::platform::SleepMs(1);
+    }
+    EXPECT_EQ(module->IsFailed(0), 1);
+    EXPECT_EQ(Line(0), std::nullopt);
+    ASSERT_EQ(module->CloseAll(), 1);
+  }
+}
+
+const char kCommErrorLine[] =
+    "^A device communication error has occurred. Please power-cycle the Corvane device and "
+    "relaunch Kymoview.";
+const char kCuffAbortLine[] = "#abort Corvane Controller communication error!";
+
+INSTANTIATE_TEST_SUITE_P(
+    FailedPasses, LastReplies,
+    ::testing::Values(
+        FailingPass{"BadParameterUnderLoad", "", {}, "?dev/dms_Test", kCommErrorLine, true},
+        // Switching every 0 minutes: the first pass while sampling switches,
+        // and the device refuses.
+        FailingPass{"CuffSwitchFailsUnderLoad",
+                    "cuff_switch_result = 3\n",
+                    {"?dev/dms_EnableSwitching 2", "?dev/dms_Mins 0"},
+                    ">in/sampler/start",
+                    kCuffAbortLine,
+                    true}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// The facade's own queries while data lines flow at 200 per second: each
+// takes its own answer, never a data line, and the user messages that arrive
+// meanwhile still reach the host.
+TEST_F(Session, FacadeQueriesWhileSamplingTakeTheirOwnAnswers) {
+  // A standing error that the module reports again after each hand-out.
+  UseSettings("standing error", "error_code = 17\nerror_at_ms = 0\nerror_stops = 0\n");
+  const std::string text =
+      "Corvane Controller Error 17: Finger cuff (or cuff cable) loose or not connected.";
+  const std::string userMessage = "&U " + text;
+  constexpr int kCalls = 100;
+  constexpr int kSessions = 4;  // a new facade asks for its serial number again
+  for (int session = 0; session < kSessions; ++session) {
+    SCOPED_TRACE("session " + std::to_string(session));
+    uint32_t value = 0;
+    ASSERT_EQ(module->FindDevice(&value), 1);
+    ASSERT_EQ(module->Initialise(0), 1) << LastError();
+    ASSERT_EQ(Ask("?dev/dms_CntKVSamp 2"), "<OK");
+    ASSERT_EQ(StartSampler().back(), "<OK");
+    // The error has been reported once sampling runs.
+    ASSERT_EQ(Record(5000, [&](const std::string& l) { return l == userMessage; }).other.back(),
+              userMessage);
+    for (int call = 0; call < kCalls / kSessions; ++call) {
+      uint32_t id = 0;
+      ASSERT_EQ(module->GetUniqueID(0, &id), 1);
+      EXPECT_EQ(id, SerialHash("CV1234567"));
+      EXPECT_EQ(LastError(), text);
+    }
+    // Each hand-out re-arms the report: the user messages that the queries
+    // passed over are still delivered, and sampling goes on.
+    const Recording after = Record(300);
+    EXPECT_FALSE(after.other.empty());
+    for (const std::string& line : after.other) EXPECT_EQ(line, userMessage);
+    EXPECT_GT(after.Count(1), 0u);
+    ASSERT_EQ(module->CloseAll(), 1);
+  }
+}
 
 }  // namespace

@@ -1,30 +1,59 @@
 // The facade's exchanges with a running engine on a scripted back-end.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <thread>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "cpu_load.h"
 #include "engine/dms_wrapper.h"
 #include "fake_back_end.h"
 #include "host/finapres_device.h"
+#include "platform/time.h"
 
 using corvane::DMSWrapper;
 using corvane::FinapresDevice;
+using corvane::testing::CpuLoad;
 using corvane::testing::FakeBackEnd;
 
 namespace {
 
 // Installs the module's engine on a fake back-end, as the first facade call
 // would with a real one.
-FakeBackEnd* InstallEngine(const std::string& serial, int32_t connectResult = 0) {
+FakeBackEnd* InstallEngine(const std::string& serial, int32_t connectResult = 0,
+                           const std::function<void(FakeBackEnd&)>& configure = {}) {
   FakeBackEnd* fake = nullptr;
   corvane::gEngine = new DMSWrapper([&] {
     auto made = std::make_unique<FakeBackEnd>();
     made->serial = serial;
+    if (configure) configure(*made);
     fake = made.get();
     return std::unique_ptr<corvane::FinapresAPI_I>(std::move(made));
   });
   fake->connectResult = connectResult;  // for "init"; the probe already connected
   return fake;
+}
+
+// The next line through the facade, waiting up to `timeoutMs` for it as the
+// ReadLine export waits.
+std::optional<std::string> NextLine(FinapresDevice& device, int timeoutMs = 5000) {
+  char buffer[2048];
+  if (!device.ReadLineWithin(buffer, sizeof buffer, timeoutMs)) return std::nullopt;
+  return std::string(buffer);
+}
+
+size_t StatusReads(const FakeBackEnd& fake) {
+  const std::vector<std::string> calls = fake.Calls();
+  return static_cast<size_t>(std::count(calls.begin(), calls.end(), "DMS_GetStatus()"));
+}
+
+double MsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
 }
 
 }  // namespace
@@ -78,9 +107,100 @@ TEST(Facade, AStoppedEngineFailsSoftlyAndClosesWithoutWaiting) {
   corvane::gEngine->WaitForEnd();
   EXPECT_TRUE(device->IsFailed());
   EXPECT_FALSE(device->Initialise());
+  // The failing pass's reply, which the query passed over, is the host's.
+  EXPECT_EQ(device->ReadBuffSize(), 105);
+  char line[128];
+  ASSERT_TRUE(device->ReadLine(line, sizeof line));
+  EXPECT_EQ(line[0], '^');
   EXPECT_EQ(device->ReadBuffSize(), 0);
-  char line[64];
   EXPECT_FALSE(device->ReadLine(line, sizeof line));
   delete device;
   EXPECT_EQ(corvane::gEngine, nullptr);
+}
+
+// A pass that fails ends the worker right after its last reply; the host
+// still reads that reply, however the two threads happen to be scheduled.
+struct FailingPass {
+  const char* name;
+  int32_t cuffSwitchResult;
+  std::vector<const char*> settings;  // each answered "<OK"
+  const char* command;
+  const char* lastLine;
+};
+
+TEST(Facade, ALastReplyIsReadAfterTheWorkerHasEnded) {
+  const FailingPass cases[] = {
+      {"bad parameter", 0, {}, "?dev/dms_Test\n", "^A device communication error"},
+      {"cuff switch refused",
+       3,
+       {"?dev/dms_EnableSwitching 2\n", "?dev/dms_Mins 0\n"},
+       ">in/sampler/start\n",
+       "#abort Corvane Controller communication error!"},
+  };
+  for (const bool loaded : {false, true}) {
+    const CpuLoad load(loaded);
+    for (const FailingPass& c : cases) {
+      for (int round = 0; round < 50; ++round) {
+        SCOPED_TRACE(std::string(c.name) + (loaded ? " under load" : "") + ", round " +
+                     std::to_string(round));
+        InstallEngine("SN", 0, [&](FakeBackEnd& f) { f.cuffSwitchResult = c.cuffSwitchResult; });
+        auto* device = new FinapresDevice();
+        ASSERT_TRUE(device->Initialise());
+        for (const char* setting : c.settings) {
+          device->WriteBuffer(setting, 0);
+          ASSERT_EQ(NextLine(*device), "<OK");
+        }
+        device->WriteBuffer(c.command, 0);
+        std::optional<std::string> line;
+        while ((line = NextLine(*device)) && line->rfind(c.lastLine, 0) != 0) {
+        }
+        ASSERT_TRUE(line) << "the last reply was lost";
+        corvane::gEngine->WaitForEnd();
+        EXPECT_TRUE(device->IsFailed());
+        EXPECT_EQ(NextLine(*device, 0), std::nullopt);
+        delete device;
+      }
+    }
+  }
+}
+
+// A host waiting for a line sleeps until the worker writes one: it gets the
+// line at once, gets nothing after its time-out, and meanwhile the device is
+// polled at the worker's own idle cadence only.
+TEST(Facade, AHostWaitsForTheWorkersNextLineWithoutDrivingIt) {
+  FakeBackEnd* fake = InstallEngine("SN");
+  auto* device = new FinapresDevice();
+  ASSERT_TRUE(device->Initialise());
+  char buffer[64];
+
+  // Nothing to read: 0 after the time-out, at about 20 ms per device poll.
+  size_t before = StatusReads(*fake);
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(device->ReadLineWithin(buffer, sizeof buffer, 400));
+  const double waited = MsSince(start);
+  EXPECT_GE(waited, 390.0);
+  EXPECT_LT(waited, 2000.0);
+  EXPECT_LE(StatusReads(*fake) - before, 40u) << "the wait drove the worker";
+
+  // A time-out of 0 or less looks once.
+  for (const int32_t timeout : {0, -5}) {
+    start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(device->ReadLineWithin(buffer, sizeof buffer, timeout));
+    EXPECT_LT(MsSince(start), 100.0);
+  }
+  device->WriteBuffer("?dev/isok\n", 0);
+  corvane::gEngine->WaitForReply(5000);
+  EXPECT_TRUE(device->ReadLineWithin(buffer, sizeof buffer, 0));
+  EXPECT_EQ(std::string(buffer), "=1");
+
+  // A line written while the host waits arrives long before the time-out.
+  start = std::chrono::steady_clock::now();
+  std::thread writer([device] {
+    corvane::platform::SleepMs(100);
+    device->WriteBuffer("?dev/isok\n", 0);
+  });
+  EXPECT_EQ(NextLine(*device, 5000), "=1");
+  EXPECT_LT(MsSince(start), 1000.0);
+  writer.join();
+  delete device;
 }

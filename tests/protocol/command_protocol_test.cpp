@@ -256,6 +256,20 @@ TEST(SettingCommands, AcceptedValuesAnswerOkAndReachTheDevice) {
       {L"?dev/dms_Offset 80", {"DMS_SetTestSquarePressure(80)", "DMS_GetTestSquarePressure()"}},
       {L"?dev/dms_Freq 4", {"DMS_SetTestSquareFrequency(4)", "DMS_GetTestSquareFrequency()"}},
       {L"?dev/dms_Freq 10Hz", {"DMS_SetTestSquareFrequency(10)", "DMS_GetTestSquareFrequency()"}},
+      // Beyond 16 bits the device gets its largest value, never a wrapped one
+      // (65586 cut to 16 bits would be 50).
+      {L"?dev/dms_Press 65535",
+       {"DMS_SetTestSteadyPressure(65535)", "DMS_GetTestSteadyPressure()"}},
+      {L"?dev/dms_Press 65536",
+       {"DMS_SetTestSteadyPressure(65535)", "DMS_GetTestSteadyPressure()"}},
+      {L"?dev/dms_Press 65586",
+       {"DMS_SetTestSteadyPressure(65535)", "DMS_GetTestSteadyPressure()"}},
+      {L"?dev/dms_Offset 65586",
+       {"DMS_SetTestSquarePressure(65535)", "DMS_GetTestSquarePressure()"}},
+      {L"?dev/dms_Freq 65586",
+       {"DMS_SetTestSquareFrequency(65535)", "DMS_GetTestSquareFrequency()"}},
+      {L"?dev/dms_Freq 2147483647",
+       {"DMS_SetTestSquareFrequency(65535)", "DMS_GetTestSquareFrequency()"}},
       {L"?dev/dms_ZeroHCU", {"DMS_ZeroHCU()"}},
       // Settings the engine keeps until sampling starts.
       {L"?dev/dms_InflateWarn 1", {}},
@@ -314,6 +328,9 @@ TEST(SettingCommands, ARefusedValueEndsTheEngineWithoutTouchingTheDevice) {
       L"?dev/dms_Press -120",
       L"?dev/dms_Press x",
       L"?dev/dms_Press 99999999999",
+      // Too large for 32 bits: no number, never a wrapped small one.
+      L"?dev/dms_Press 18446744073709551666",
+      L"?dev/dms_Offset 4294967346",
       L"?dev/dms_Offset 0",
       L"?dev/dms_Offset",
       L"?dev/dms_Freq 0",

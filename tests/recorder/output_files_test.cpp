@@ -43,14 +43,25 @@ std::vector<std::string> Split(const std::string& line) {
 }
 
 // Row i: a finger pressure ramp, beat values that change every 150 rows,
-// and status values that reach the ends of their scales.
+// and status values far beyond their display full scale, as the device's
+// fields can carry them (channel 10: 30 on a full scale of 10; channel 11:
+// 1700 and -32768 on a full scale of 400).
 Row MakeRow(uint64_t i) {
   Row row;
   row.index = i;
   const auto step = static_cast<int32_t>(i % 400);
   const auto beat = static_cast<int32_t>(i / 150);
-  row.values = {8000 + step * 7, -400 + step, 9600 + beat * 80, 7600, 6000, 5600,
-                13712,           32000,       7200 - beat,      -3200, 12345};
+  row.values = {8000 + step * 80,
+                -400 + step * 80,
+                9600 + beat * 80,
+                7600,
+                6000,
+                5600,
+                13712,
+                32000,
+                7200 - beat * 8,
+                96000,
+                i % 2 == 0 ? 136000 : -32768 * 80};
   return row;
 }
 
@@ -71,9 +82,9 @@ TEST(RecorderCsvFile, HoldsTimeAndEveryChannelInItsUnit) {
             "diastolic_mmHg,heart_rate_bpm,interbeat_interval_ms,status8,cuff_switch_s,"
             "status10,status11");
   EXPECT_EQ(Split(lines[1]), (std::vector<std::string>{"0", "100", "-5", "120", "95", "75", "70",
-                                                        "857", "4", "900", "-1", "154.3125"}));
-  EXPECT_EQ(Split(lines[2]), (std::vector<std::string>{"0.005", "100.0875", "-4.9875", "", "", "",
-                                                        "", "", "4", "900", "-1", "154.3125"}));
+                                                       "857", "4", "900", "30", "1700"}));
+  EXPECT_EQ(Split(lines[2]), (std::vector<std::string>{"0.005", "101", "-4", "", "", "", "", "",
+                                                       "4", "900", "30", "-32768"}));
 }
 
 TEST(RecorderCsvFile, AnUnwritablePlaceIsReported) {
@@ -137,6 +148,7 @@ TEST_P(EdfFile, ReadsBackWithItsSignalsValuesAndAnnotations) {
   edf->Annotate(0.0, "HCU not zeroed");
   edf->Annotate(1.235, "Switch to finger cuff 2");
   edf->Annotate(2.1, "abort: Corvane Controller communication error! and more words than fit");
+  EXPECT_EQ(edf->InexactValues(), 0u);
   ASSERT_TRUE(edf->Close(error)) << error;
 
   const EdfContents file = ReadEdf(path);
@@ -151,15 +163,17 @@ TEST_P(EdfFile, ReadsBackWithItsSignalsValuesAndAnnotations) {
   for (int s = 0; s < kChannelCount; ++s) {
     const ChannelInfo& channel = Channels()[static_cast<size_t>(s)];
     EXPECT_EQ(file.header.signalparam[s].smp_in_datarecord, kSampleRate) << s;
-    EXPECT_DOUBLE_EQ(file.header.signalparam[s].phys_max, channel.fullScale) << s;
-    EXPECT_DOUBLE_EQ(file.header.signalparam[s].phys_min, -channel.fullScale) << s;
+    // The whole range of the channel's device field, one unit per step.
+    EXPECT_DOUBLE_EQ(file.header.signalparam[s].phys_max - file.header.signalparam[s].phys_min,
+                     65535.0)
+        << s;
+    EXPECT_GE(file.header.signalparam[s].phys_max, channel.fullScale) << s;
     ASSERT_EQ(file.signals[static_cast<size_t>(s)].size(), 3u * kSampleRate) << s;
-    const double step = channel.fullScale / kDigitalFullScale;
     for (uint64_t i = 0; i < 3 * kSampleRate; ++i) {
       // The last record is filled up with the last row's values.
       const Row row = MakeRow(std::min(i, kRows - 1));
-      ASSERT_NEAR(file.signals[static_cast<size_t>(s)][i],
-                  ToPhysical(s, row.values[static_cast<size_t>(s)]), step / 2)
+      ASSERT_EQ(file.signals[static_cast<size_t>(s)][i],
+                ToPhysical(s, row.values[static_cast<size_t>(s)]))
           << "signal " << s << " sample " << i;
     }
   }

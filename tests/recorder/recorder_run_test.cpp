@@ -88,11 +88,18 @@ void ExpectCompleteRecording(const std::string& prefix, size_t rows,
   EXPECT_EQ(header.edfsignals, 11);
   EXPECT_EQ(header.signalparam[0].smp_in_datarecord, 200);
   EXPECT_EQ(header.datarecords_in_file, static_cast<long long>((rows + 199) / 200));
-  std::vector<double> finger(rows);
-  ASSERT_EQ(edfread_physical_samples(header.handle, 0, static_cast<int>(rows), finger.data()),
-            static_cast<int>(rows));
-  for (size_t i = 0; i < rows; ++i) {
-    ASSERT_NEAR(finger[i], std::stod(csv[i + 1][1]), 400.0 / 32000 / 2) << "sample " << i;
+  // Every channel holds exactly what the CSV holds, status values beyond
+  // their display full scale included.
+  for (int channel = 0; channel < 11; ++channel) {
+    std::vector<double> samples(rows);
+    ASSERT_EQ(
+        edfread_physical_samples(header.handle, channel, static_cast<int>(rows), samples.data()),
+        static_cast<int>(rows));
+    for (size_t i = 0; i < rows; ++i) {
+      const std::string& cell = csv[i + 1][static_cast<size_t>(channel) + 1];
+      if (cell.empty()) continue;  // a beat channel before the first beat
+      ASSERT_EQ(samples[i], std::stod(cell)) << "channel " << channel + 1 << " sample " << i;
+    }
   }
   std::vector<std::string> found;
   for (long long n = 0; n < header.annotations_in_file; ++n) {
@@ -150,6 +157,26 @@ TEST(RecorderProgram, RecordsForTheTimeAskedWithTheSettingsChosen) {
 #else
   EXPECT_TRUE(Contains(run.output, "No plot:")) << run.output;
 #endif
+}
+
+TEST(RecorderProgram, AnEarlierRecordingIsReplacedOnlyWhenAskedTo) {
+  const std::string folder = FreshFolder("again");
+  const std::string prefix = folder + "/rec";
+  std::ofstream(Fs(prefix + ".csv")) << "earlier";
+  std::ofstream(Fs(prefix + ".png")) << "earlier";
+
+  ProgramResult run = RunRecorder({"--out", prefix, "--duration", "1"});
+  EXPECT_EQ(run.exitCode, 1) << run.output;
+  EXPECT_TRUE(Contains(run.output, prefix + ".csv, " + prefix + ".png already exist"))
+      << run.output;
+  EXPECT_TRUE(Contains(run.output, "--overwrite")) << run.output;
+  EXPECT_EQ(ReadText(prefix + ".csv"), "earlier");
+  EXPECT_FALSE(Exists(prefix + ".log")) << "refused before anything was written";
+  EXPECT_FALSE(Exists(prefix + ".edf"));
+
+  run = RunRecorder({"--out", prefix, "--duration", "1", "--overwrite"});
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  ExpectCompleteRecording(prefix, 200, {"recording end"});
 }
 
 TEST(RecorderProgram, ListsTheDeviceSettings) {

@@ -185,7 +185,9 @@ TEST_P(StopSampling, WaitsForTheDeviceToGoIdle) {
   EXPECT_GE(tookMs, c.minMs);
   EXPECT_LT(tookMs, c.maxMs);
 
-  // From the stop's SetMode(2) up to the pass's error check.
+  // From the stop's SetMode(2) up to the pass's error check, which the worker
+  // makes after it has sent the "<OK".
+  WaitForPasses(h, 1);
   const Calls all = CallsAfter(*h.fake, mark, /*keepPolling=*/true);
   const ptrdiff_t stop = IndexOf(all, "DMS_SetMode(2)");
   ASSERT_GE(stop, 0);

@@ -5,6 +5,24 @@
 
 namespace corvane::recorder {
 
+EdfScale ChannelScale(int index) {
+  const ChannelInfo& channel = Channels()[static_cast<size_t>(index)];
+  const auto rawPerUnit = static_cast<int32_t>(kDigitalFullScale / channel.fullScale);
+  // Height and the status fields are signed; pressures, beat values and the
+  // cuff-switch countdown are not.
+  const bool isSigned = index == 1 || index == 7 || index == 9 || index == 10;
+  return {rawPerUnit, isSigned ? -32768 : 0};
+}
+
+int EdfDigital(int index, int32_t raw, bool& exact) {
+  const EdfScale scale = ChannelScale(index);
+  const int64_t unit = std::llround(static_cast<double>(raw) / scale.rawPerUnit);
+  const int64_t digital = unit - scale.firstUnit + kEdfDigitalMin;
+  const int64_t stored = std::clamp<int64_t>(digital, kEdfDigitalMin, kEdfDigitalMax);
+  exact = stored == digital && unit * scale.rawPerUnit == raw;
+  return static_cast<int>(stored);
+}
+
 bool EdfWriter::Open(const std::string& path, const EdfHeader& header, std::string& error) {
   mOpen = OpenFile(path, header, error);
   return mOpen;
@@ -13,8 +31,9 @@ bool EdfWriter::Open(const std::string& path, const EdfHeader& header, std::stri
 void EdfWriter::Write(const Row& row) {
   if (!mOpen) return;
   for (size_t i = 0; i < kChannelCount; ++i) {
-    mRecord[i][static_cast<size_t>(mFill)] =
-        std::clamp(row.values[i], -kDigitalFullScale, kDigitalFullScale);
+    bool exact = true;
+    mRecord[i][static_cast<size_t>(mFill)] = EdfDigital(static_cast<int>(i), row.values[i], exact);
+    if (!exact) ++mInexact;
   }
   ++mRows;
   if (++mFill == kSampleRate) {

@@ -1,8 +1,9 @@
 // The recording as EDF+: 11 signals at 200 samples per second in data
 // records of one second, and the comments as annotations.
 //
-// Each signal's digital range is -32000..32000 for its physical range of
-// minus to plus full scale, so the file holds the device's values unchanged.
+// Each signal's ranges come from the field that the device fills it from (see
+// EdfScale), not from its display full scale: status channels carry values far
+// beyond full scale, and every value of the field is stored exactly.
 // A last, incomplete second is filled up with each signal's last value; an
 // annotation "recording end" marks where the real samples stop.
 #pragma once
@@ -15,6 +16,24 @@
 #include "row_assembler.h"
 
 namespace corvane::recorder {
+
+// How one channel is stored. The module sends v * 32000 / fullScale for a
+// device field value v, so one step of the field is rawPerUnit module units
+// and one unit of the channel's physical dimension. The 65536 digital values
+// -32768..32767 stand for the field values firstUnit..firstUnit + 65535.
+struct EdfScale {
+  int32_t rawPerUnit;  // module units per field step
+  int32_t firstUnit;   // field value of digital -32768: 0 unsigned, -32768 signed
+  double PhysicalMin() const { return firstUnit; }
+  double PhysicalMax() const { return firstUnit + 65535.0; }
+};
+inline constexpr int kEdfDigitalMin = -32768;
+inline constexpr int kEdfDigitalMax = 32767;
+
+EdfScale ChannelScale(int index);
+// The digital value of module value `raw` on channel `index`; `exact` is
+// cleared when the value cannot be stored as it is.
+int EdfDigital(int index, int32_t raw, bool& exact);
 
 struct EdfHeader {
   std::string equipment;  // e.g. "Corvane CV1234567"
@@ -35,6 +54,9 @@ class EdfWriter {
   bool Close(std::string& error);
 
   bool IsOpen() const { return mOpen; }
+  // Values that did not fit their channel's field and were stored rounded or
+  // cut; none for what the module sends.
+  uint64_t InexactValues() const { return mInexact; }
   uint64_t RecordsWritten() const { return mRecords; }
 
  protected:
@@ -51,6 +73,7 @@ class EdfWriter {
   int mFill = 0;  // samples of the current record so far
   uint64_t mRecords = 0;
   uint64_t mRows = 0;
+  uint64_t mInexact = 0;
   bool mOpen = false;
   bool mFailed = false;
 };

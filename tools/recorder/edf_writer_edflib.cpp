@@ -19,10 +19,11 @@ class EdflibWriter final : public EdfWriter {
     for (int i = 0; i < kChannelCount; ++i) {
       const ChannelInfo& channel = Channels()[static_cast<size_t>(i)];
       ok = ok && edf_set_samplefrequency(mHandle, i, kSampleRate) == 0;
-      ok = ok && edf_set_physical_maximum(mHandle, i, channel.fullScale) == 0;
-      ok = ok && edf_set_physical_minimum(mHandle, i, -channel.fullScale) == 0;
-      ok = ok && edf_set_digital_maximum(mHandle, i, kDigitalFullScale) == 0;
-      ok = ok && edf_set_digital_minimum(mHandle, i, -kDigitalFullScale) == 0;
+      const EdfScale scale = ChannelScale(i);
+      ok = ok && edf_set_physical_maximum(mHandle, i, scale.PhysicalMax()) == 0;
+      ok = ok && edf_set_physical_minimum(mHandle, i, scale.PhysicalMin()) == 0;
+      ok = ok && edf_set_digital_maximum(mHandle, i, kEdfDigitalMax) == 0;
+      ok = ok && edf_set_digital_minimum(mHandle, i, kEdfDigitalMin) == 0;
       ok = ok && edf_set_label(mHandle, i, std::string(channel.label).c_str()) == 0;
       ok = ok && edf_set_physical_dimension(mHandle, i, std::string(channel.unit).c_str()) == 0;
     }

@@ -93,17 +93,13 @@ class PlainEdfWriter final : public EdfWriter {
     each(80, [](int) { return std::string(); });
     each(8, [&](int i) { return i < kChannelCount ? std::string(channel(i).unit) : std::string(); });
     each(8, [&](int i) {
-      return i < kChannelCount ? FormatNumber(-channel(i).fullScale) : std::string("-1");
+      return i < kChannelCount ? FormatNumber(ChannelScale(i).PhysicalMin()) : std::string("-1");
     });
     each(8, [&](int i) {
-      return i < kChannelCount ? FormatNumber(channel(i).fullScale) : std::string("1");
+      return i < kChannelCount ? FormatNumber(ChannelScale(i).PhysicalMax()) : std::string("1");
     });
-    each(8, [&](int i) {
-      return i < kChannelCount ? std::to_string(-kDigitalFullScale) : std::string("-32768");
-    });
-    each(8, [&](int i) {
-      return i < kChannelCount ? std::to_string(kDigitalFullScale) : std::string("32767");
-    });
+    each(8, [](int) { return std::to_string(kEdfDigitalMin); });
+    each(8, [](int) { return std::to_string(kEdfDigitalMax); });
     each(80, [](int) { return std::string(); });
     each(8, [&](int i) {
       return std::to_string(i < kChannelCount ? kSampleRate : kAnnotationSamples);

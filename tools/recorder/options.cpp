@@ -15,7 +15,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
   for (; i < args.size(); ++i) {
     std::string name = args[i];
     std::optional<std::string> value;
-    if (const size_t equals = name.find('='); name.rfind("--", 0) == 0 && equals != std::string::npos) {
+    if (const size_t equals = name.find('=');
+        name.rfind("--", 0) == 0 && equals != std::string::npos) {
       value = name.substr(equals + 1);
       name.resize(equals);
     }
@@ -28,6 +29,8 @@ Options ParseOptions(const std::vector<std::string>& args) {
       options.command = Options::Command::Help;
     } else if (name == "--quiet" || name == "-q") {
       options.quiet = true;
+    } else if (name == "--overwrite") {
+      options.overwrite = true;
     } else if (name == "--out" || name == "-o") {
       options.out = take();
       if (options.out.empty()) throw UsageError("--out needs a file name prefix");
@@ -67,6 +70,8 @@ events). "settings" lists the device's settings with their defaults.
 
 Options:
   -o, --out PREFIX        output file name prefix (default "recording")
+      --overwrite         replace PREFIX.* of an earlier recording (without
+                          it the recorder refuses to start when one exists)
   -d, --duration S        stop after S seconds (default: at Ctrl-C)
       --module PATH       the device module (default: Corvane.kvwdll beside
                           this program); the module loads the device library

@@ -18,13 +18,14 @@ class UsageError : public std::runtime_error {
 struct Options {
   enum class Command { Record, Settings, Help };
   Command command = Command::Record;
-  std::string out = "recording";      // file name prefix: .csv, .edf, .png, .log
-  std::optional<double> duration;     // seconds; none: until Ctrl-C
-  std::string module;                 // empty: Corvane.kvwdll beside the recorder
+  std::string out = "recording";   // file name prefix: .csv, .edf, .png, .log
+  std::optional<double> duration;  // seconds; none: until Ctrl-C
+  std::string module;              // empty: Corvane.kvwdll beside the recorder
   std::vector<SettingRequest> settings;
-  std::vector<std::string> presses;   // buttons to press before recording
-  std::string simSettings;            // CORVANE_SIM_SETTINGS for the simulated device
+  std::vector<std::string> presses;  // buttons to press before recording
+  std::string simSettings;           // CORVANE_SIM_SETTINGS for the simulated device
   bool quiet = false;
+  bool overwrite = false;  // replace the files of an earlier recording
 };
 
 // Throws UsageError (SettingError for a malformed --set).

@@ -232,6 +232,10 @@ class Recording final : public LineListener {
       ok = false;
     }
     std::string error;
+    if (mEdf && mEdf->InexactValues() > 0) {
+      mConsole.Error("warning: " + std::to_string(mEdf->InexactValues()) +
+                     " values did not fit their EDF+ channel and were stored rounded or cut");
+    }
     if (mEdf && !mEdf->Close(error)) {
       mConsole.Error("error: " + prefix + ".edf: " + error);
       ok = false;
@@ -564,6 +568,22 @@ int Run(const Options& options) {
                                      ? PathInFolder(MVX::Path().Wide(), "Corvane.kvwdll")
                                      : options.module;
   const bool recording = options.command == Options::Command::Record;
+  if (recording && !options.overwrite) {
+    // An earlier recording is never replaced without being asked for.
+    std::string existing;
+    for (const char* extension : {".csv", ".edf", ".png", ".log"}) {
+      std::error_code error;
+      const std::string name = options.out + extension;
+      if (!std::filesystem::exists(platform::ToFsPath(MVX::Utf8ToWide(name)), error)) continue;
+      existing += (existing.empty() ? "" : ", ") + name;
+    }
+    if (!existing.empty()) {
+      console.Error("error: " + existing +
+                    " already exist(s): choose another --out, or give --overwrite to replace "
+                    "the earlier recording");
+      return kExitUsage;
+    }
+  }
   if (recording && !host.log.Open(options.out + ".log")) {
     console.Error("error: cannot write the recording to " + options.out +
                   ".*: the folder does not exist or is not writable");
