@@ -144,8 +144,7 @@ std::vector<std::string> ReadLines(const std::filesystem::path& path) {
 // Loads the module, connects, starts sampling and reads data for a second.
 // Returns the library with its session still open; empty after a failure.
 corvane::platform::DynamicLibrary OpenAndRecord(corvane::HostObject& host) {
-  auto library =
-      corvane::platform::DynamicLibrary::Open((MVX::Path() / L"Corvane.kvwdll").Wide());
+  auto library = corvane::platform::DynamicLibrary::Open((MVX::Path() / L"Corvane.kvwdll").Wide());
   if (!library.IsLoaded()) {
     ADD_FAILURE() << "Corvane.kvwdll beside the test";
     return {};
@@ -161,10 +160,11 @@ corvane::platform::DynamicLibrary OpenAndRecord(corvane::HostObject& host) {
   uint32_t value = 0;
   EXPECT_EQ(module.FindDevice(&value), 1);
   EXPECT_EQ(module.Initialise(0), 1);
-  std::printf("engine made in %lld ms, device initialised in %lld ms\n",
-              static_cast<long long>(std::chrono::duration_cast<milliseconds>(probed - begin).count()),
-              static_cast<long long>(
-                  std::chrono::duration_cast<milliseconds>(Clock::now() - probed).count()));
+  std::printf(
+      "engine made in %lld ms, device initialised in %lld ms\n",
+      static_cast<long long>(std::chrono::duration_cast<milliseconds>(probed - begin).count()),
+      static_cast<long long>(
+          std::chrono::duration_cast<milliseconds>(Clock::now() - probed).count()));
   const std::string start = ">in/sampler/start\n";
   EXPECT_EQ(module.WriteBuffer(0, start.c_str(), static_cast<int32_t>(start.size())), 1);
   char buffer[4096];

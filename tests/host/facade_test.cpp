@@ -1,11 +1,14 @@
 // The facade's exchanges with a running engine on a scripted back-end.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <string>
 
 #include "engine/dms_wrapper.h"
 #include "fake_back_end.h"
 #include "host/finapres_device.h"
+#include "platform/time.h"
 
 using corvane::DMSWrapper;
 using corvane::FinapresDevice;
@@ -82,5 +85,106 @@ TEST(Facade, AStoppedEngineFailsSoftlyAndClosesWithoutWaiting) {
   char line[64];
   EXPECT_FALSE(device->ReadLine(line, sizeof line));
   delete device;
+  EXPECT_EQ(corvane::gEngine, nullptr);
+}
+
+namespace {
+
+// Stops answering in its status poll once the device has been disconnected,
+// until the test lets it go: a worker that answered the exit but does not end.
+class StuckAfterDisconnect : public FakeBackEnd {
+ public:
+  int32_t DMS_Disconnect() override {
+    disconnected.store(true);
+    return FakeBackEnd::DMS_Disconnect();
+  }
+  int32_t DMS_GetStatus(corvane::DMSStatus* out) override {
+    while (disconnected.load() && !released.load()) corvane::platform::SleepMs(5);
+    return FakeBackEnd::DMS_GetStatus(out);
+  }
+  std::atomic<bool> disconnected{false};
+  std::atomic<bool> released{false};
+};
+
+}  // namespace
+
+// An unload closes whatever is open as CloseAll would, and never waits
+// without bound for the worker.
+TEST(Facade, UnloadClosesTheDeviceAndEndsTheWorkerWithinItsBound) {
+  struct Case {
+    const char* name;
+    bool facade;  // FindDevice was called
+    bool engine;  // an engine exists (InitOnMainThread or a facade call)
+    bool stuck;   // the worker answers the exit but does not end
+  };
+  const Case cases[] = {
+      {"facade and engine", true, true, false},
+      {"engine without facade", false, true, false},
+      {"facade without engine", true, false, false},
+      {"worker that does not end", true, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StuckAfterDisconnect* fake = nullptr;
+    bool destroyed = false;
+    if (c.engine) {
+      corvane::gEngine = new DMSWrapper([&] {
+        auto made = std::make_unique<StuckAfterDisconnect>();
+        made->destroyed = &destroyed;
+        if (!c.stuck) made->released.store(true);
+        fake = made.get();
+        return std::unique_ptr<corvane::FinapresAPI_I>(std::move(made));
+      });
+      // Connected, as after Initialise.
+      MVX::MVXString init = L">dev/init\n";
+      ASSERT_GT(corvane::gEngine->QueueCommand(init), 0);
+      char reply[64] = {};
+      for (int i = 0; i < 1000 && corvane::gEngine->ReplyRing().ReadLine(reply, sizeof reply) == 0;
+           ++i) {
+        corvane::platform::SleepMs(2);
+      }
+      ASSERT_STREQ(reply, "<OK");
+    }
+    if (c.facade) corvane::gDevice = new FinapresDevice();
+
+    const auto begin = std::chrono::steady_clock::now();
+    const bool ended = corvane::CloseForUnload();
+    const auto took = std::chrono::steady_clock::now() - begin;
+
+    EXPECT_EQ(corvane::gDevice, nullptr);
+    EXPECT_EQ(corvane::gLastFound, nullptr);
+    EXPECT_LT(took, std::chrono::seconds(4));
+    if (!c.engine) {
+      EXPECT_TRUE(ended);
+      EXPECT_EQ(corvane::gEngine, nullptr) << "no engine made just to stop it";
+      continue;
+    }
+    EXPECT_TRUE(fake->disconnected.load());
+    EXPECT_EQ(ended, !c.stuck);
+    if (!c.stuck) {
+      EXPECT_EQ(corvane::gEngine, nullptr);
+      EXPECT_TRUE(destroyed) << "the back-end is released with the engine";
+      continue;
+    }
+    // Left alone while its worker may still use it; ends once it is let go.
+    ASSERT_NE(corvane::gEngine, nullptr);
+    EXPECT_FALSE(destroyed);
+    fake->released.store(true);
+    EXPECT_TRUE(corvane::gEngine->WaitForEnd(5000));
+    delete corvane::gEngine;
+    EXPECT_TRUE(destroyed);
+  }
+}
+
+// A bounded wait gives up on a body that is still running and succeeds once
+// it has ended.
+TEST(Facade, EngineWaitForEndIsBounded) {
+  InstallEngine("SN");
+  DMSWrapper* engine = corvane::gEngine;
+  EXPECT_FALSE(engine->WaitForEnd(50)) << "the worker runs until asked to stop";
+  engine->RequestStop();
+  EXPECT_TRUE(engine->WaitForEnd(5000));
+  EXPECT_EQ(engine->GetState(), MVX::Thread::kEnded);
+  delete engine;
   EXPECT_EQ(corvane::gEngine, nullptr);
 }
