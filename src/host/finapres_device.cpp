@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/dms_wrapper.h"
+#include "platform/process_exit.h"
 #include "platform/time.h"
 
 namespace corvane {
@@ -34,7 +35,12 @@ bool EngineRunning(DMSWrapper& engine) { return engine.IsRunning(); }
 }  // namespace
 
 DMSWrapper& EnsureEngine() {
-  if (gEngine == nullptr) gEngine = new DMSWrapper();
+  if (gEngine == nullptr) {
+    gEngine = new DMSWrapper();
+    // After the engine, so that at exit this comes before the destructors of
+    // the vendor library that the engine has loaded.
+    platform::RunBeforeStaticsAtExit([] { CloseForUnload(); });
+  }
   return *gEngine;
 }
 

@@ -95,14 +95,14 @@ namespace {
 class StuckAfterDisconnect : public FakeBackEnd {
  public:
   int32_t DMS_Disconnect() override {
-    disconnected.store(true);
+    disconnected->store(true);
     return FakeBackEnd::DMS_Disconnect();
   }
   int32_t DMS_GetStatus(corvane::DMSStatus* out) override {
-    while (disconnected.load() && !released.load()) corvane::platform::SleepMs(5);
+    while (disconnected->load() && !released.load()) corvane::platform::SleepMs(5);
     return FakeBackEnd::DMS_GetStatus(out);
   }
-  std::atomic<bool> disconnected{false};
+  std::atomic<bool>* disconnected = nullptr;  // outlives the back-end
   std::atomic<bool> released{false};
 };
 
@@ -127,10 +127,12 @@ TEST(Facade, UnloadClosesTheDeviceAndEndsTheWorkerWithinItsBound) {
     SCOPED_TRACE(c.name);
     StuckAfterDisconnect* fake = nullptr;
     bool destroyed = false;
+    std::atomic<bool> disconnected{false};
     if (c.engine) {
       corvane::gEngine = new DMSWrapper([&] {
         auto made = std::make_unique<StuckAfterDisconnect>();
         made->destroyed = &destroyed;
+        made->disconnected = &disconnected;
         if (!c.stuck) made->released.store(true);
         fake = made.get();
         return std::unique_ptr<corvane::FinapresAPI_I>(std::move(made));
@@ -159,7 +161,7 @@ TEST(Facade, UnloadClosesTheDeviceAndEndsTheWorkerWithinItsBound) {
       EXPECT_EQ(corvane::gEngine, nullptr) << "no engine made just to stop it";
       continue;
     }
-    EXPECT_TRUE(fake->disconnected.load());
+    EXPECT_TRUE(disconnected.load());
     EXPECT_EQ(ended, !c.stuck);
     if (!c.stuck) {
       EXPECT_EQ(corvane::gEngine, nullptr);
