@@ -82,8 +82,22 @@ void DMSWrapper::Run() {
       return;
     }
     if (!busy) mWakeEvent->Wait(kIdleWaitMs);
-    if (StopRequested()) return;
+    if (StopRequested()) {
+      DisconnectAtEnd();
+      return;
+    }
   }
+}
+
+void DMSWrapper::DisconnectAtEnd() {
+  // A stop request can overtake the host's ">dev/exit": the exchange ends
+  // early when a data line written meanwhile is read as its reply, and the
+  // worker then stops before it takes the command. It must not leave the
+  // device connected all the same.
+  if (mConnectResult == kConnectResultDisconnected) return;
+  MVX_TRACE(MVX::kUnitDMSWrapper, L"--- Disconnecting at the worker's end");
+  mDevice->DMS_Disconnect();
+  mConnectResult = kConnectResultDisconnected;
 }
 
 bool DMSWrapper::TakeCommandLine() {
@@ -152,8 +166,8 @@ int32_t DMSWrapper::SendReply(const MVXString& reply) {
   const auto free = static_cast<int32_t>(RingBuffer::kCapacity - mReplyRing.Waiting());
   if (free - length < gReplySpaceLowWater.load()) {
     gReplySpaceLowWater.store(free - length);
-    MVX_TRACE(MVX::kUnitDMSWrapper, L"--- DMSWrapper::SendReply reply space drops to " +
-                                        std::to_wstring(free - length));
+    MVX_TRACE(MVX::kUnitDMSWrapper,
+              L"--- DMSWrapper::SendReply reply space drops to " + std::to_wstring(free - length));
     platform::YieldThread();
   }
   // Whole replies only: a cut reply would lose its line feed and run into the

@@ -106,6 +106,17 @@ class StuckAfterDisconnect : public FakeBackEnd {
   std::atomic<bool> released{false};
 };
 
+// Connects the device as Initialise does; the reply.
+std::string Connect(DMSWrapper& engine) {
+  MVX::MVXString init = L">dev/init\n";
+  if (engine.QueueCommand(init) == 0) return "<not queued>";
+  char reply[64] = {};
+  for (int i = 0; i < 1000 && engine.ReplyRing().ReadLine(reply, sizeof reply) == 0; ++i) {
+    corvane::platform::SleepMs(2);
+  }
+  return reply;
+}
+
 }  // namespace
 
 // An unload closes whatever is open as CloseAll would, and never waits
@@ -137,15 +148,7 @@ TEST(Facade, UnloadClosesTheDeviceAndEndsTheWorkerWithinItsBound) {
         fake = made.get();
         return std::unique_ptr<corvane::FinapresAPI_I>(std::move(made));
       });
-      // Connected, as after Initialise.
-      MVX::MVXString init = L">dev/init\n";
-      ASSERT_GT(corvane::gEngine->QueueCommand(init), 0);
-      char reply[64] = {};
-      for (int i = 0; i < 1000 && corvane::gEngine->ReplyRing().ReadLine(reply, sizeof reply) == 0;
-           ++i) {
-        corvane::platform::SleepMs(2);
-      }
-      ASSERT_STREQ(reply, "<OK");
+      ASSERT_EQ(Connect(*corvane::gEngine), "<OK");
     }
     if (c.facade) corvane::gDevice = new FinapresDevice();
 
@@ -179,14 +182,17 @@ TEST(Facade, UnloadClosesTheDeviceAndEndsTheWorkerWithinItsBound) {
 }
 
 // A bounded wait gives up on a body that is still running and succeeds once
-// it has ended.
-TEST(Facade, EngineWaitForEndIsBounded) {
-  InstallEngine("SN");
+// it has ended. A stop that overtakes the host's exit still disconnects.
+TEST(Facade, EngineWaitForEndIsBoundedAndTheWorkerNeverEndsConnected) {
+  FakeBackEnd* fake = InstallEngine("SN");
   DMSWrapper* engine = corvane::gEngine;
+  ASSERT_EQ(Connect(*engine), "<OK");
   EXPECT_FALSE(engine->WaitForEnd(50)) << "the worker runs until asked to stop";
+  EXPECT_FALSE(fake->Called("DMS_Disconnect()"));
   engine->RequestStop();
   EXPECT_TRUE(engine->WaitForEnd(5000));
   EXPECT_EQ(engine->GetState(), MVX::Thread::kEnded);
+  EXPECT_TRUE(fake->Called("DMS_Disconnect()"));
   delete engine;
   EXPECT_EQ(corvane::gEngine, nullptr);
 }
