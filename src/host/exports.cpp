@@ -16,9 +16,9 @@ namespace {
 
 // The device class record handed to the host.
 struct DeviceClassInfo {
-  Guid classId;                // this driver's device class
-  const wchar_t* description;  // "Corvane Devices"
-  const wchar_t* name;         // "Corvane"
+  Guid classId;                    // this driver's device class
+  const wchar_t* description;      // "Corvane Devices"
+  const wchar_t* name;             // "Corvane"
 };
 static_assert(sizeof(void*) != 4 || sizeof(DeviceClassInfo) == 24);
 

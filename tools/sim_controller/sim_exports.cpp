@@ -23,6 +23,7 @@ namespace {
 using corvane::sim::SimController;
 
 constexpr const char* kSettingsVariable = "CORVANE_SIM_SETTINGS";
+constexpr std::chrono::milliseconds kSettingsPollInterval{100};
 constexpr const char* kCallLogVariable = "CORVANE_SIM_CALL_LOG";
 
 // Appends one line per entry point call, and "loaded" and "unloaded" when the
@@ -56,7 +57,6 @@ class CallLog {
   std::FILE* file_ = nullptr;
   std::mutex mutex_;
 };
-constexpr std::chrono::milliseconds kSettingsPollInterval{100};
 
 class SimDevice {
  public:
@@ -83,8 +83,7 @@ class SimDevice {
     std::optional<corvane::sim::ParsedSettings> parsed = watcher_->PollForChange();
     if (!parsed) return;
     for (const std::string& problem : parsed->problems) {
-      std::fprintf(stderr, "sim_controller: %s: %s\n", watcher_->path().string().c_str(),
-                   problem.c_str());
+      std::fprintf(stderr, "sim_controller: %s: %s\n", watcher_->path().string().c_str(), problem.c_str());
     }
     controller_.ApplySettings(parsed->settings);
   }
@@ -124,8 +123,7 @@ SIM_FORWARD(Connect, int32_t, (void), ())
 SIM_FORWARD(Disconnect, int32_t, (void), ())
 SIM_FORWARD(GetStatusConnect, int32_t, (void), ())
 SIM_FORWARD(GetSerialNr, int32_t, (char* text, uint16_t* length), (text, length))
-SIM_FORWARD(GetVersion, int32_t, (int32_t which, char* text, uint16_t* length),
-            (which, text, length))
+SIM_FORWARD(GetVersion, int32_t, (int32_t which, char* text, uint16_t* length), (which, text, length))
 SIM_FORWARD(GetStatus, int32_t, (DMSStatus * status), (status))
 SIM_FORWARD(ClearError, int32_t, (void), ())
 SIM_FORWARD(SetMode, int32_t, (int32_t mode), (mode))
@@ -144,14 +142,12 @@ SIM_FORWARD(GetPhysioCal, int32_t, (int32_t * on), (on))
 SIM_FORWARD(SetPhysioCal, int32_t, (int32_t on), (on))
 SIM_FORWARD(GetInternalStatus, int32_t, (void* record), (record))
 SIM_FORWARD(GetPressureNbrSamples, uint16_t, (void), ())
-SIM_FORWARD(GetPressureSamples, int32_t, (uint16_t * count, PressureSample* records),
-            (count, records))
+SIM_FORWARD(GetPressureSamples, int32_t, (uint16_t * count, PressureSample* records), (count, records))
 SIM_FORWARD(GetHeightAndStatusNbrSamples, uint16_t, (void), ())
 SIM_FORWARD(GetHeightAndStatusSamples, int32_t, (uint16_t * count, HeightAndStatusSample* records),
             (count, records))
 SIM_FORWARD(GetBeatToBeatNbrSamples, uint16_t, (void), ())
-SIM_FORWARD(GetBeatToBeatSamples, int32_t, (uint16_t * count, BeatToBeatSample* records),
-            (count, records))
+SIM_FORWARD(GetBeatToBeatSamples, int32_t, (uint16_t * count, BeatToBeatSample* records), (count, records))
 SIM_FORWARD(GetMarkerNbrSamples, uint16_t, (void), ())
 // The build without this entry point stands in for an older library, so hosts
 // can be tested against an incomplete set.
