@@ -141,9 +141,14 @@ std::vector<std::string> ReadLines(const std::filesystem::path& path) {
   return lines;
 }
 
+long long Ms(Clock::duration d) {
+  return static_cast<long long>(std::chrono::duration_cast<milliseconds>(d).count());
+}
+
 // Loads the module, connects, starts sampling and reads data for a second.
 // Returns the library with its session still open; empty after a failure.
 corvane::platform::DynamicLibrary OpenAndRecord(corvane::HostObject& host) {
+  const auto loading = Clock::now();
   auto library = corvane::platform::DynamicLibrary::Open((MVX::Path() / L"Corvane.kvwdll").Wide());
   if (!library.IsLoaded()) {
     ADD_FAILURE() << "Corvane.kvwdll beside the test";
@@ -160,11 +165,7 @@ corvane::platform::DynamicLibrary OpenAndRecord(corvane::HostObject& host) {
   uint32_t value = 0;
   EXPECT_EQ(module.FindDevice(&value), 1);
   EXPECT_EQ(module.Initialise(0), 1);
-  std::printf(
-      "engine made in %lld ms, device initialised in %lld ms\n",
-      static_cast<long long>(std::chrono::duration_cast<milliseconds>(probed - begin).count()),
-      static_cast<long long>(
-          std::chrono::duration_cast<milliseconds>(Clock::now() - probed).count()));
+  const auto initialised = Clock::now();
   const std::string start = ">in/sampler/start\n";
   EXPECT_EQ(module.WriteBuffer(0, start.c_str(), static_cast<int32_t>(start.size())), 1);
   char buffer[4096];
@@ -173,6 +174,11 @@ corvane::platform::DynamicLibrary OpenAndRecord(corvane::HostObject& host) {
     started = std::string(buffer) == "<OK";
   }
   EXPECT_TRUE(started) << "no <OK> for the sampler start";
+  const auto sampling = Clock::now();
+  std::printf(
+      "loaded in %lld ms, engine made in %lld ms, initialised in %lld ms, sampling in %lld ms\n",
+      Ms(begin - loading), Ms(probed - begin), Ms(initialised - probed),
+      Ms(sampling - initialised));
   int dataLines = 0;
   const auto end = Clock::now() + milliseconds(1000);
   while (Clock::now() < end) {
@@ -209,8 +215,7 @@ TEST(Unload, WithTheDeviceOpenStopsItPromptlyAndTheModuleLoadsAndRecordsAgain) {
     library.Close();
     const auto took = Clock::now() - before;
     watchdog.Disarm();
-    std::printf("round %d: unload took %lld ms\n", round,
-                static_cast<long long>(std::chrono::duration_cast<milliseconds>(took).count()));
+    std::printf("round %d: unload took %lld ms\n", round, Ms(took));
     EXPECT_LT(took, kUnloadLimit);
 
     // The device was disconnected and the vendor library unloaded, last.

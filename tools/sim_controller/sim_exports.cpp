@@ -118,14 +118,18 @@ using corvane::PressureSample;
     g_call_log.Record("DMS_" #name);                                   \
     return Device().name arguments;                                    \
   }
+// The status and sample reads that hosts poll many times a second stay out of
+// the call log, which would otherwise grow by megabytes a minute.
+#define SIM_FORWARD_POLLED(name, result, params, arguments) \
+  extern "C" CORVANE_EXPORT result CORVANE_STDCALL DMS_##name params { return Device().name arguments; }
 
 SIM_FORWARD(Connect, int32_t, (void), ())
 SIM_FORWARD(Disconnect, int32_t, (void), ())
 SIM_FORWARD(GetStatusConnect, int32_t, (void), ())
 SIM_FORWARD(GetSerialNr, int32_t, (char* text, uint16_t* length), (text, length))
 SIM_FORWARD(GetVersion, int32_t, (int32_t which, char* text, uint16_t* length), (which, text, length))
-SIM_FORWARD(GetStatus, int32_t, (DMSStatus * status), (status))
-SIM_FORWARD(ClearError, int32_t, (void), ())
+SIM_FORWARD_POLLED(GetStatus, int32_t, (DMSStatus * status), (status))
+SIM_FORWARD_POLLED(ClearError, int32_t, (void), ())
 SIM_FORWARD(SetMode, int32_t, (int32_t mode), (mode))
 SIM_FORWARD(GetTestSteadyPressure, int32_t, (uint16_t * mmHg), (mmHg))
 SIM_FORWARD(SetTestSteadyPressure, int32_t, (uint16_t mmHg), (mmHg))
@@ -141,18 +145,19 @@ SIM_FORWARD(SetPatientData, int32_t, (PatientData data), (data))
 SIM_FORWARD(GetPhysioCal, int32_t, (int32_t * on), (on))
 SIM_FORWARD(SetPhysioCal, int32_t, (int32_t on), (on))
 SIM_FORWARD(GetInternalStatus, int32_t, (void* record), (record))
-SIM_FORWARD(GetPressureNbrSamples, uint16_t, (void), ())
-SIM_FORWARD(GetPressureSamples, int32_t, (uint16_t * count, PressureSample* records), (count, records))
-SIM_FORWARD(GetHeightAndStatusNbrSamples, uint16_t, (void), ())
-SIM_FORWARD(GetHeightAndStatusSamples, int32_t, (uint16_t * count, HeightAndStatusSample* records),
+SIM_FORWARD_POLLED(GetPressureNbrSamples, uint16_t, (void), ())
+SIM_FORWARD_POLLED(GetPressureSamples, int32_t, (uint16_t * count, PressureSample* records), (count, records))
+SIM_FORWARD_POLLED(GetHeightAndStatusNbrSamples, uint16_t, (void), ())
+SIM_FORWARD_POLLED(GetHeightAndStatusSamples, int32_t, (uint16_t * count, HeightAndStatusSample* records),
             (count, records))
-SIM_FORWARD(GetBeatToBeatNbrSamples, uint16_t, (void), ())
-SIM_FORWARD(GetBeatToBeatSamples, int32_t, (uint16_t * count, BeatToBeatSample* records), (count, records))
-SIM_FORWARD(GetMarkerNbrSamples, uint16_t, (void), ())
+SIM_FORWARD_POLLED(GetBeatToBeatNbrSamples, uint16_t, (void), ())
+SIM_FORWARD_POLLED(GetBeatToBeatSamples, int32_t, (uint16_t * count, BeatToBeatSample* records), (count, records))
+SIM_FORWARD_POLLED(GetMarkerNbrSamples, uint16_t, (void), ())
 // The build without this entry point stands in for an older library, so hosts
 // can be tested against an incomplete set.
 #ifndef SIM_WITHOUT_MARKER_SAMPLES
-SIM_FORWARD(GetMarkerSamples, int32_t, (uint16_t * count, MarkerSample* records), (count, records))
+SIM_FORWARD_POLLED(GetMarkerSamples, int32_t, (uint16_t * count, MarkerSample* records), (count, records))
 #endif
 
 #undef SIM_FORWARD
+#undef SIM_FORWARD_POLLED
