@@ -72,17 +72,18 @@ TEST_P(SimConnects, FirstConnectOfASessionAndTheOnesAfterIt) {
 
 INSTANTIATE_TEST_SUITE_P(
     Settings, SimConnects,
-    ::testing::Values(
-        ConnectCase{"Default", "", {0, 0, 0, 0, 0}},
-        ConnectCase{"Online", "connect_result = 1\n", {1, 1, 1, 1, 1}},
-        ConnectCase{"GoneAfterFirst", "connect_result_after_first = 2\n", {0, 2, 2, 0, 2}},
-        ConnectCase{"NegativeAfterFirst", "connect_result_after_first = -1\n", {0, -1, -1, 0, -1}},
-        ConnectCase{"OnlineAfterFirst", "connect_result_after_first = 1\n", {0, 1, 1, 0, 1}}),
+    ::testing::Values(ConnectCase{"Default", "", {0, 0, 0, 0, 0}},
+                      ConnectCase{"Online", "connect_result = 1\n", {1, 1, 1, 1, 1}},
+                      ConnectCase{"GoneAfterFirst", "connect_result_after_first = 2\n",
+                                  {0, 2, 2, 0, 2}},
+                      ConnectCase{"NegativeAfterFirst", "connect_result_after_first = -1\n",
+                                  {0, -1, -1, 0, -1}},
+                      ConnectCase{"OnlineAfterFirst",
+                                  "connect_result_after_first = 1\n", {0, 1, 1, 0, 1}}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(SimSession, WithoutConnectingEveryConnectGivesTheFirstResult) {
-  sim_.ApplySettings(
-      ParseSimSettings("connect_result = 4\nconnect_result_after_first = 3\n").settings);
+  sim_.ApplySettings(ParseSimSettings("connect_result = 4\nconnect_result_after_first = 3\n").settings);
   EXPECT_EQ(sim_.Connect(), dmsError_NoDevice);
   EXPECT_EQ(sim_.Connect(), dmsError_CommChannelInUse);
   EXPECT_EQ(sim_.GetStatusConnect(), 0);
@@ -92,9 +93,9 @@ TEST_F(SimSession, WithoutConnectingEveryConnectGivesTheFirstResult) {
 struct ClearCase {
   const char* name;
   std::string settings;
-  bool readFirst;       // a status read showed the error before the clear
-  int32_t afterClear;   // mError of the read after the clear
-  int32_t afterSecond;  // ... after one more clear
+  bool readFirst;        // a status read showed the error before the clear
+  int32_t afterClear;    // mError of the read after the clear
+  int32_t afterSecond;   // ... after one more clear
 };
 
 // Test names in listings: the case's name.
@@ -104,8 +105,7 @@ class SimClearError : public SimSession, public ::testing::WithParamInterface<Cl
 
 TEST_P(SimClearError, AnErrorIsClearedOnlyOnceAReadHasShownIt) {
   const ClearCase& c = GetParam();
-  sim_.ApplySettings(
-      ParseSimSettings("error_code = 17\nerror_at_ms = 500\n" + c.settings).settings);
+  sim_.ApplySettings(ParseSimSettings("error_code = 17\nerror_at_ms = 500\n" + c.settings).settings);
   ASSERT_EQ(sim_.Connect(), dmsError_NoError);
   ASSERT_EQ(sim_.SetMode(kModeMeasure), dmsError_NoError);
   Advance(600);
@@ -127,8 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(SimSession, AStandingErrorIsClearedOnceMeasuringEnds) {
-  sim_.ApplySettings(
-      ParseSimSettings("error_code = 13\nerror_at_ms = 100\nerror_stops = 0\n").settings);
+  sim_.ApplySettings(ParseSimSettings("error_code = 13\nerror_at_ms = 100\nerror_stops = 0\n").settings);
   ASSERT_EQ(sim_.Connect(), dmsError_NoError);
   ASSERT_EQ(sim_.SetMode(kModeMeasure), dmsError_NoError);
   Advance(300);
