@@ -17,3 +17,14 @@ function(corvane_static_runtime target)
     target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
   endif()
 endfunction()
+
+# Lets dlclose really unload a shared library built from the target's code.
+# GCC marks some template statics as STB_GNU_UNIQUE, and the dynamic loader
+# never unloads a library that defines one: its destructors would then run
+# only at process exit, and a host that unloads and loads it again would get
+# the old instance back, device and worker still running.
+function(corvane_unloadable target)
+  if(NOT WIN32 AND CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+    target_compile_options(${target} PRIVATE -fno-gnu-unique)
+  endif()
+endfunction()

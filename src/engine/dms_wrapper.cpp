@@ -82,8 +82,22 @@ void DMSWrapper::Run() {
       return;
     }
     if (!busy) mWakeEvent->Wait(kIdleWaitMs);
-    if (StopRequested()) return;
+    if (StopRequested()) {
+      DisconnectAtEnd();
+      return;
+    }
   }
+}
+
+void DMSWrapper::DisconnectAtEnd() {
+  // A stop request can overtake the host's ">dev/exit": the exchange ends
+  // early when a data line written meanwhile is read as its reply, and the
+  // worker then stops before it takes the command. It must not leave the
+  // device connected all the same.
+  if (mConnectResult == kConnectResultDisconnected) return;
+  MVX_TRACE(MVX::kUnitDMSWrapper, L"--- Disconnecting at the worker's end");
+  mDevice->DMS_Disconnect();
+  mConnectResult = kConnectResultDisconnected;
 }
 
 bool DMSWrapper::TakeCommandLine() {

@@ -94,6 +94,8 @@ class DMSWrapper : public MVX::Thread {
  private:
   friend class DMSWrapperTestAccess;
 
+  // On a stop request: disconnects a device still connected.
+  void DisconnectAtEnd();
   bool ProcessCommands(bool& busy);
   bool TakeCommandLine();
   // Command interpreter.

@@ -7,6 +7,9 @@
 #include "host/host_interfaces.h"
 #include "host/host_services.h"
 #include "platform/calling_convention.h"
+#include "platform/dynamic_library.h"
+#include "platform/time.h"
+#include "support/debug_trace.h"
 
 namespace corvane {
 namespace {
@@ -40,11 +43,16 @@ int32_t Guarded(int32_t failure, Body body) noexcept {
 
 }  // namespace
 
-// The module's process detach: a facade still there says goodbye to the engine.
+// The module's unload by its host (not process exit): a device still open is
+// closed as CloseAll closes it, within a bounded time.
 void ModuleDetach() {
   Guarded(0, [] {
-    delete gDevice;
-    gDevice = nullptr;
+    if (!CloseForUnload()) {
+      // The worker did not end: it may still be in our code or in the vendor
+      // library's, and would run into unmapped code later. Keep the code.
+      MVX_TRACE(MVX::kUnitDMSWrapper, L"!!! Worker still running at unload; module kept mapped");
+      platform::PinThisModule();
+    }
     return 0;
   });
 }

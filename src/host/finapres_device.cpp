@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "engine/dms_wrapper.h"
+#include "platform/process_exit.h"
 #include "platform/time.h"
 
 namespace corvane {
@@ -15,6 +16,17 @@ namespace {
 
 constexpr uint32_t kReplyPollMs = 10;
 
+// How long an unload waits for the worker to end after the exit exchange: a
+// worker that answered ends within a pass; one that did not answer has had
+// its 5 s already, and the host must not stay frozen much longer.
+constexpr uint32_t kUnloadEndWaitMs = 2000;
+constexpr uint32_t kUnloadEndWaitNoAnswerMs = 500;
+
+// Set while CloseForUnload destroys the facade.
+bool gUnloading = false;
+// Cleared when an unload had to leave a running worker behind.
+bool gEngineEnded = true;
+
 // The reply buffer of ReadReply; host calls come from one thread at a time.
 char gReplyBuffer[FinapresDevice::kReplyBufferSize];
 
@@ -23,7 +35,12 @@ bool EngineRunning(DMSWrapper& engine) { return engine.IsRunning(); }
 }  // namespace
 
 DMSWrapper& EnsureEngine() {
-  if (gEngine == nullptr) gEngine = new DMSWrapper();
+  if (gEngine == nullptr) {
+    gEngine = new DMSWrapper();
+    // After the engine, so that at exit this comes before the destructors of
+    // the vendor library that the engine has loaded.
+    platform::RunBeforeStaticsAtExit([] { CloseForUnload(); });
+  }
   return *gEngine;
 }
 
@@ -31,16 +48,35 @@ FinapresDevice::FinapresDevice() { gLastFound = this; }
 
 FinapresDevice::~FinapresDevice() {
   gLastFound = nullptr;
+  // An unload makes no engine just to stop it: with the loader lock held its
+  // probe and worker would only stall.
+  if (gUnloading && gEngine == nullptr) return;
   DMSWrapper& engine = EnsureEngine();
   if (EngineRunning(engine)) engine.ReplyRing().DiscardAll();
-  SendCommand(L">dev/exit");
-  if (gEngine != nullptr) {
-    DMSWrapper* dying = gEngine;
-    dying->RequestStop();
-    if (dying->IsRunning()) dying->WaitForEnd();
-    delete dying;
-    gEngine = nullptr;
+  const bool answered = SendCommand(L">dev/exit");
+  if (gEngine == nullptr) return;
+  DMSWrapper* dying = gEngine;
+  dying->RequestStop();
+  uint32_t wait = MVX::Thread::kWaitForever;
+  if (gUnloading) wait = answered ? kUnloadEndWaitMs : kUnloadEndWaitNoAnswerMs;
+  if (!dying->WaitForEnd(wait)) {
+    gEngineEnded = false;
+    return;
   }
+  delete dying;
+  gEngine = nullptr;
+}
+
+bool CloseForUnload() {
+  // The engine alone (InitOnMainThread without FindDevice) holds a connection
+  // and a worker too: a facade made for the purpose says goodbye for it.
+  if (gDevice == nullptr && gEngine != nullptr) gDevice = new FinapresDevice();
+  gUnloading = true;
+  gEngineEnded = true;
+  delete gDevice;
+  gDevice = nullptr;
+  gUnloading = false;
+  return gEngineEnded;
 }
 
 bool FinapresDevice::TakeKeptLine(char* buffer, int size) {

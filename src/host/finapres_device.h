@@ -81,4 +81,11 @@ extern FinapresDevice* gLastFound;  // set by construction, cleared by destructi
 class DMSWrapper;
 DMSWrapper& EnsureEngine();
 
+// The module is being unloaded by its host (not at process exit): stops the
+// device and the worker as CloseAll does, with or without a facade, but never
+// waits without bound and makes no engine where there is none. Returns false
+// when the worker did not end in time; the engine is then left alone, since
+// its worker may still use it.
+bool CloseForUnload();
+
 }  // namespace corvane

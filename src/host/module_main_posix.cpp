@@ -17,6 +17,8 @@ __attribute__((constructor)) void ModuleAttach() {
                                 corvane::ModuleVersionValue(L"FileVersion"));
 }
 
+// Runs at dlclose and at process exit: a device still open is closed as
+// CloseAll closes it, and the worker has ended before the code is unmapped.
 __attribute__((destructor)) void ModuleUnload() { corvane::ModuleDetach(); }
 
 }  // namespace

@@ -18,9 +18,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     corvane::AnnounceIfPreRelease(corvane::ModuleVersionValue(L"FileDescription"),
                                   corvane::ModuleVersionValue(L"FileVersion"));
   } else if (reason == DLL_PROCESS_DETACH) {
-    // On FreeLibrary a facade still there says goodbye to the engine. At
-    // process exit (reserved non-null) the worker is already gone and
-    // waiting for its reply would only hold up the exit.
+    // On FreeLibrary a device still open is closed as CloseAll closes it;
+    // this runs under the loader lock, so every wait in it is bounded and
+    // the worker's end is signalled without the thread itself ending (see
+    // worker_thread_win32.cpp). At process exit (reserved non-null) the
+    // worker is already gone and waiting for its reply would only hold up
+    // the exit.
     if (reserved == nullptr) corvane::ModuleDetach();
     corvane::platform::SetResourceModule(nullptr);
   }

@@ -28,4 +28,9 @@ class DynamicLibrary {
   void* mHandle = nullptr;  // HMODULE or dlopen handle
 };
 
+// Keeps the module that holds this code mapped until the process ends, even
+// when it is being unloaded now: for a worker that could not be stopped and
+// may still run the module's code. Best effort; false when it did not take.
+bool PinThisModule();
+
 }  // namespace corvane::platform

@@ -32,4 +32,14 @@ void DynamicLibrary::Close() {
   if (mHandle != nullptr) dlclose(std::exchange(mHandle, nullptr));
 }
 
+bool PinThisModule() {
+  Dl_info info{};
+  if (dladdr(reinterpret_cast<void*>(&PinThisModule), &info) == 0 || info.dli_fname == nullptr) {
+    return false;
+  }
+  // A reference that is never given back, on an object that may not be
+  // unmapped.
+  return dlopen(info.dli_fname, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+}
+
 }  // namespace corvane::platform

@@ -32,4 +32,10 @@ void DynamicLibrary::Close() {
   if (mHandle != nullptr) FreeLibrary(static_cast<HMODULE>(std::exchange(mHandle, nullptr)));
 }
 
+bool PinThisModule() {
+  HMODULE self = nullptr;
+  return GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                            reinterpret_cast<LPCWSTR>(&PinThisModule), &self) != FALSE;
+}
+
 }  // namespace corvane::platform

@@ -1,6 +1,7 @@
 #include "support/interval_timer.h"
 
 #include <algorithm>
+#include <new>
 
 #include "platform/time.h"
 
@@ -17,7 +18,11 @@ class SystemClockImpl final : public Clock {
 }  // namespace
 
 const Clock& SystemClock() {
-  static const SystemClockImpl clock;
+  // Never destroyed (built in static storage, not on the heap, so that a
+  // module unload leaks nothing): a worker still running while the process
+  // exits may read it after the static objects have gone.
+  alignas(SystemClockImpl) static unsigned char storage[sizeof(SystemClockImpl)];
+  static const Clock& clock = *new (storage) SystemClockImpl();
   return clock;
 }
 

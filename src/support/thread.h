@@ -3,8 +3,8 @@
 
 #include <atomic>
 #include <cstdint>
-#include <memory>
-#include <thread>
+
+#include "platform/worker_thread.h"
 
 namespace MVX {
 
@@ -16,10 +16,11 @@ class Thread {
     kEnded = 3,
     kStartFailed = 4,
   };
+  static constexpr uint32_t kWaitForever = corvane::platform::WorkerThread::kForever;
 
   Thread() = default;
-  // Joins a thread that is still joinable.
-  virtual ~Thread();
+  // Waits for a thread that is still running.
+  virtual ~Thread() = default;
   Thread(const Thread&) = delete;
   Thread& operator=(const Thread&) = delete;
 
@@ -28,23 +29,25 @@ class Thread {
   // The thread's body.
   virtual void Run() = 0;
 
-  // Starts a new thread running Run, after stopping and joining a previous one.
+  // Starts a new thread running Run, after stopping and waiting for a
+  // previous one.
   void Start();
-  // Waits, without a time-out, until the thread has ended.
-  void WaitForEnd();
+  // Waits until the thread has ended and runs none of the module's code any
+  // more, or `timeoutMs` has passed; true when it has ended (or never ran).
+  bool WaitForEnd(uint32_t timeoutMs = kWaitForever) { return mThread.WaitForEnd(timeoutMs); }
 
   int32_t GetState() const { return mState.load(std::memory_order_acquire); }
   bool IsRunning() const { return GetState() == kRunning; }
   bool StopRequested() const { return mStop.load(std::memory_order_acquire); }
   // True when the calling thread is this object's thread.
-  bool IsCurrentThread() const;
+  bool IsCurrentThread() const { return mThread.IsCurrentThread(); }
 
  private:
-  void JoinUnlessSelf();
-
-  std::unique_ptr<std::thread> mThread;         // null before the first start
   std::atomic<int32_t> mState{kNeverStarted};  // State
   std::atomic<bool> mStop{false};              // set by RequestStop, cleared by Start
+  // Last, so that it is destroyed first: its destructor waits for a running
+  // body, which still uses the members above.
+  corvane::platform::WorkerThread mThread;
 };
 
 }  // namespace MVX

@@ -1,5 +1,6 @@
 // The vendor library's entry points, each forwarding to one process-wide
-// simulated device. Settings come from the file named by CORVANE_SIM_SETTINGS.
+// simulated device. Settings come from the file named by CORVANE_SIM_SETTINGS;
+// CORVANE_SIM_CALL_LOG names a file that records the calls.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,39 @@ using corvane::sim::SimController;
 
 constexpr const char* kSettingsVariable = "CORVANE_SIM_SETTINGS";
 constexpr std::chrono::milliseconds kSettingsPollInterval{100};
+constexpr const char* kCallLogVariable = "CORVANE_SIM_CALL_LOG";
+
+// Appends one line per entry point call, and "loaded" and "unloaded" when the
+// library is mapped and unmapped (its static objects' construction and
+// destruction: at load, and at unload or process exit). Each line is flushed
+// at once, so that a host that hangs or crashes leaves a complete record.
+class CallLog {
+ public:
+  CallLog() {
+    const char* path = std::getenv(kCallLogVariable);
+    if (path == nullptr || *path == '\0') return;
+    file_ = std::fopen(path, "a");
+    Record("loaded");
+  }
+  ~CallLog() {
+    Record("unloaded");
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  CallLog(const CallLog&) = delete;
+  CallLog& operator=(const CallLog&) = delete;
+
+  void Record(const char* what) {
+    if (file_ == nullptr) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::fputs(what, file_);
+    std::fputc('\n', file_);
+    std::fflush(file_);
+  }
+
+ private:
+  std::FILE* file_ = nullptr;
+  std::mutex mutex_;
+};
 
 class SimDevice {
  public:
@@ -61,6 +95,9 @@ class SimDevice {
   std::chrono::steady_clock::time_point last_poll_{};
 };
 
+// Constructed before the device and destroyed after it, so that "loaded" and
+// "unloaded" bracket everything else.
+CallLog g_call_log;
 // Constructed when the library loads, so the settings file is read then.
 SimDevice g_device;
 
@@ -76,7 +113,14 @@ using corvane::PatientData;
 using corvane::PressureSample;
 
 // Each entry point hands its arguments to the SimController method of the same name.
-#define SIM_FORWARD(name, result, params, arguments) \
+#define SIM_FORWARD(name, result, params, arguments)                   \
+  extern "C" CORVANE_EXPORT result CORVANE_STDCALL DMS_##name params { \
+    g_call_log.Record("DMS_" #name);                                   \
+    return Device().name arguments;                                    \
+  }
+// The status and sample reads that hosts poll many times a second stay out of
+// the call log, which would otherwise grow by megabytes a minute.
+#define SIM_FORWARD_POLLED(name, result, params, arguments) \
   extern "C" CORVANE_EXPORT result CORVANE_STDCALL DMS_##name params { return Device().name arguments; }
 
 SIM_FORWARD(Connect, int32_t, (void), ())
@@ -84,8 +128,8 @@ SIM_FORWARD(Disconnect, int32_t, (void), ())
 SIM_FORWARD(GetStatusConnect, int32_t, (void), ())
 SIM_FORWARD(GetSerialNr, int32_t, (char* text, uint16_t* length), (text, length))
 SIM_FORWARD(GetVersion, int32_t, (int32_t which, char* text, uint16_t* length), (which, text, length))
-SIM_FORWARD(GetStatus, int32_t, (DMSStatus * status), (status))
-SIM_FORWARD(ClearError, int32_t, (void), ())
+SIM_FORWARD_POLLED(GetStatus, int32_t, (DMSStatus * status), (status))
+SIM_FORWARD_POLLED(ClearError, int32_t, (void), ())
 SIM_FORWARD(SetMode, int32_t, (int32_t mode), (mode))
 SIM_FORWARD(GetTestSteadyPressure, int32_t, (uint16_t * mmHg), (mmHg))
 SIM_FORWARD(SetTestSteadyPressure, int32_t, (uint16_t mmHg), (mmHg))
@@ -101,18 +145,19 @@ SIM_FORWARD(SetPatientData, int32_t, (PatientData data), (data))
 SIM_FORWARD(GetPhysioCal, int32_t, (int32_t * on), (on))
 SIM_FORWARD(SetPhysioCal, int32_t, (int32_t on), (on))
 SIM_FORWARD(GetInternalStatus, int32_t, (void* record), (record))
-SIM_FORWARD(GetPressureNbrSamples, uint16_t, (void), ())
-SIM_FORWARD(GetPressureSamples, int32_t, (uint16_t * count, PressureSample* records), (count, records))
-SIM_FORWARD(GetHeightAndStatusNbrSamples, uint16_t, (void), ())
-SIM_FORWARD(GetHeightAndStatusSamples, int32_t, (uint16_t * count, HeightAndStatusSample* records),
+SIM_FORWARD_POLLED(GetPressureNbrSamples, uint16_t, (void), ())
+SIM_FORWARD_POLLED(GetPressureSamples, int32_t, (uint16_t * count, PressureSample* records), (count, records))
+SIM_FORWARD_POLLED(GetHeightAndStatusNbrSamples, uint16_t, (void), ())
+SIM_FORWARD_POLLED(GetHeightAndStatusSamples, int32_t, (uint16_t * count, HeightAndStatusSample* records),
             (count, records))
-SIM_FORWARD(GetBeatToBeatNbrSamples, uint16_t, (void), ())
-SIM_FORWARD(GetBeatToBeatSamples, int32_t, (uint16_t * count, BeatToBeatSample* records), (count, records))
-SIM_FORWARD(GetMarkerNbrSamples, uint16_t, (void), ())
+SIM_FORWARD_POLLED(GetBeatToBeatNbrSamples, uint16_t, (void), ())
+SIM_FORWARD_POLLED(GetBeatToBeatSamples, int32_t, (uint16_t * count, BeatToBeatSample* records), (count, records))
+SIM_FORWARD_POLLED(GetMarkerNbrSamples, uint16_t, (void), ())
 // The build without this entry point stands in for an older library, so hosts
 // can be tested against an incomplete set.
 #ifndef SIM_WITHOUT_MARKER_SAMPLES
-SIM_FORWARD(GetMarkerSamples, int32_t, (uint16_t * count, MarkerSample* records), (count, records))
+SIM_FORWARD_POLLED(GetMarkerSamples, int32_t, (uint16_t * count, MarkerSample* records), (count, records))
 #endif
 
 #undef SIM_FORWARD
+#undef SIM_FORWARD_POLLED

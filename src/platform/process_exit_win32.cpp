@@ -1,0 +1,7 @@
+#include "platform/process_exit.h"
+
+namespace corvane::platform {
+
+void RunBeforeStaticsAtExit(void (*)()) {}
+
+}  // namespace corvane::platform
