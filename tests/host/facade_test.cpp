@@ -204,111 +204,113 @@ TEST(Facade, AHostWaitsForTheWorkersNextLineWithoutDrivingIt) {
   EXPECT_LT(MsSince(start), 1000.0);
   writer.join();
   delete device;
-  namespace {
+}
 
-  // Stops answering in its status poll once the device has been disconnected,
-  // until the test lets it go: a worker that answered the exit but does not end.
-  class StuckAfterDisconnect : public FakeBackEnd {
-   public:
-    int32_t DMS_Disconnect() override {
-      disconnected->store(true);
-      return FakeBackEnd::DMS_Disconnect();
-    }
-    int32_t DMS_GetStatus(corvane::DMSStatus* out) override {
-      while (disconnected->load() && !released.load()) corvane::platform::SleepMs(5);
-      return FakeBackEnd::DMS_GetStatus(out);
-    }
-    std::atomic<bool>* disconnected = nullptr;  // outlives the back-end
-    std::atomic<bool> released{false};
+namespace {
+
+// Stops answering in its status poll once the device has been disconnected,
+// until the test lets it go: a worker that answered the exit but does not end.
+class StuckAfterDisconnect : public FakeBackEnd {
+ public:
+  int32_t DMS_Disconnect() override {
+    disconnected->store(true);
+    return FakeBackEnd::DMS_Disconnect();
+  }
+  int32_t DMS_GetStatus(corvane::DMSStatus* out) override {
+    while (disconnected->load() && !released.load()) corvane::platform::SleepMs(5);
+    return FakeBackEnd::DMS_GetStatus(out);
+  }
+  std::atomic<bool>* disconnected = nullptr;  // outlives the back-end
+  std::atomic<bool> released{false};
+};
+
+// Connects the device as Initialise does; the reply.
+std::string Connect(DMSWrapper& engine) {
+  MVX::MVXString init = L">dev/init\n";
+  if (engine.QueueCommand(init) == 0) return "<not queued>";
+  char reply[64] = {};
+  for (int i = 0; i < 1000 && engine.ReplyRing().ReadLine(reply, sizeof reply) == 0; ++i) {
+    corvane::platform::SleepMs(2);
+  }
+  return reply;
+}
+
+}  // namespace
+
+// An unload closes whatever is open as CloseAll would, and never waits
+// without bound for the worker.
+TEST(Facade, UnloadClosesTheDeviceAndEndsTheWorkerWithinItsBound) {
+  struct Case {
+    const char* name;
+    bool facade;  // FindDevice was called
+    bool engine;  // an engine exists (InitOnMainThread or a facade call)
+    bool stuck;   // the worker answers the exit but does not end
   };
-
-  // Connects the device as Initialise does; the reply.
-  std::string Connect(DMSWrapper& engine) {
-    MVX::MVXString init = L">dev/init\n";
-    if (engine.QueueCommand(init) == 0) return "<not queued>";
-    char reply[64] = {};
-    for (int i = 0; i < 1000 && engine.ReplyRing().ReadLine(reply, sizeof reply) == 0; ++i) {
-      corvane::platform::SleepMs(2);
+  const Case cases[] = {
+      {"facade and engine", true, true, false},
+      {"engine without facade", false, true, false},
+      {"facade without engine", true, false, false},
+      {"worker that does not end", true, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StuckAfterDisconnect* fake = nullptr;
+    bool destroyed = false;
+    std::atomic<bool> disconnected{false};
+    if (c.engine) {
+      corvane::gEngine = new DMSWrapper([&] {
+        auto made = std::make_unique<StuckAfterDisconnect>();
+        made->destroyed = &destroyed;
+        made->disconnected = &disconnected;
+        if (!c.stuck) made->released.store(true);
+        fake = made.get();
+        return std::unique_ptr<corvane::FinapresAPI_I>(std::move(made));
+      });
+      ASSERT_EQ(Connect(*corvane::gEngine), "<OK");
     }
-    return reply;
-  }
+    if (c.facade) corvane::gDevice = new FinapresDevice();
 
-  }  // namespace
+    const auto begin = std::chrono::steady_clock::now();
+    const bool ended = corvane::CloseForUnload();
+    const auto took = std::chrono::steady_clock::now() - begin;
 
-  // An unload closes whatever is open as CloseAll would, and never waits
-  // without bound for the worker.
-  TEST(Facade, UnloadClosesTheDeviceAndEndsTheWorkerWithinItsBound) {
-    struct Case {
-      const char* name;
-      bool facade;  // FindDevice was called
-      bool engine;  // an engine exists (InitOnMainThread or a facade call)
-      bool stuck;   // the worker answers the exit but does not end
-    };
-    const Case cases[] = {
-        {"facade and engine", true, true, false},
-        {"engine without facade", false, true, false},
-        {"facade without engine", true, false, false},
-        {"worker that does not end", true, true, true},
-    };
-    for (const Case& c : cases) {
-      SCOPED_TRACE(c.name);
-      StuckAfterDisconnect* fake = nullptr;
-      bool destroyed = false;
-      std::atomic<bool> disconnected{false};
-      if (c.engine) {
-        corvane::gEngine = new DMSWrapper([&] {
-          auto made = std::make_unique<StuckAfterDisconnect>();
-          made->destroyed = &destroyed;
-          made->disconnected = &disconnected;
-          if (!c.stuck) made->released.store(true);
-          fake = made.get();
-          return std::unique_ptr<corvane::FinapresAPI_I>(std::move(made));
-        });
-        ASSERT_EQ(Connect(*corvane::gEngine), "<OK");
-      }
-      if (c.facade) corvane::gDevice = new FinapresDevice();
-
-      const auto begin = std::chrono::steady_clock::now();
-      const bool ended = corvane::CloseForUnload();
-      const auto took = std::chrono::steady_clock::now() - begin;
-
-      EXPECT_EQ(corvane::gDevice, nullptr);
-      EXPECT_EQ(corvane::gLastFound, nullptr);
-      EXPECT_LT(took, std::chrono::seconds(4));
-      if (!c.engine) {
-        EXPECT_TRUE(ended);
-        EXPECT_EQ(corvane::gEngine, nullptr) << "no engine made just to stop it";
-        continue;
-      }
-      EXPECT_TRUE(disconnected.load());
-      EXPECT_EQ(ended, !c.stuck);
-      if (!c.stuck) {
-        EXPECT_EQ(corvane::gEngine, nullptr);
-        EXPECT_TRUE(destroyed) << "the back-end is released with the engine";
-        continue;
-      }
-      // Left alone while its worker may still use it; ends once it is let go.
-      ASSERT_NE(corvane::gEngine, nullptr);
-      EXPECT_FALSE(destroyed);
-      fake->released.store(true);
-      EXPECT_TRUE(corvane::gEngine->WaitForEnd(5000));
-      delete corvane::gEngine;
-      EXPECT_TRUE(destroyed);
+    EXPECT_EQ(corvane::gDevice, nullptr);
+    EXPECT_EQ(corvane::gLastFound, nullptr);
+    EXPECT_LT(took, std::chrono::seconds(4));
+    if (!c.engine) {
+      EXPECT_TRUE(ended);
+      EXPECT_EQ(corvane::gEngine, nullptr) << "no engine made just to stop it";
+      continue;
     }
+    EXPECT_TRUE(disconnected.load());
+    EXPECT_EQ(ended, !c.stuck);
+    if (!c.stuck) {
+      EXPECT_EQ(corvane::gEngine, nullptr);
+      EXPECT_TRUE(destroyed) << "the back-end is released with the engine";
+      continue;
+    }
+    // Left alone while its worker may still use it; ends once it is let go.
+    ASSERT_NE(corvane::gEngine, nullptr);
+    EXPECT_FALSE(destroyed);
+    fake->released.store(true);
+    EXPECT_TRUE(corvane::gEngine->WaitForEnd(5000));
+    delete corvane::gEngine;
+    EXPECT_TRUE(destroyed);
   }
+}
 
-  // A bounded wait gives up on a body that is still running and succeeds once
-  // it has ended. A stop that overtakes the host's exit still disconnects.
-  TEST(Facade, EngineWaitForEndIsBoundedAndTheWorkerNeverEndsConnected) {
-    FakeBackEnd* fake = InstallEngine("SN");
-    DMSWrapper* engine = corvane::gEngine;
-    ASSERT_EQ(Connect(*engine), "<OK");
-    EXPECT_FALSE(engine->WaitForEnd(50)) << "the worker runs until asked to stop";
-    EXPECT_FALSE(fake->Called("DMS_Disconnect()"));
-    engine->RequestStop();
-    EXPECT_TRUE(engine->WaitForEnd(5000));
-    EXPECT_EQ(engine->GetState(), MVX::Thread::kEnded);
-    EXPECT_TRUE(fake->Called("DMS_Disconnect()"));
-    delete engine;
-    EXPECT_EQ(corvane::gEngine, nullptr);
-  }
+// A bounded wait gives up on a body that is still running and succeeds once
+// it has ended. A stop that overtakes the host's exit still disconnects.
+TEST(Facade, EngineWaitForEndIsBoundedAndTheWorkerNeverEndsConnected) {
+  FakeBackEnd* fake = InstallEngine("SN");
+  DMSWrapper* engine = corvane::gEngine;
+  ASSERT_EQ(Connect(*engine), "<OK");
+  EXPECT_FALSE(engine->WaitForEnd(50)) << "the worker runs until asked to stop";
+  EXPECT_FALSE(fake->Called("DMS_Disconnect()"));
+  engine->RequestStop();
+  EXPECT_TRUE(engine->WaitForEnd(5000));
+  EXPECT_EQ(engine->GetState(), MVX::Thread::kEnded);
+  EXPECT_TRUE(fake->Called("DMS_Disconnect()"));
+  delete engine;
+  EXPECT_EQ(corvane::gEngine, nullptr);
+}
