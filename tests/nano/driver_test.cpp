@@ -39,6 +39,13 @@ Bytes BeatFrame(uint16_t counter, uint16_t ibi) {
 
 struct Rig {
   Rig() : driver({MVX::Utf8ToWide(unit.Path())}, clock) { unit.ClearRequests(); }
+  ~Rig() {
+    // What the link logged and what the unit saw, for a failed case.
+    if (!::testing::Test::HasFailure()) return;
+    for (const auto& line : log.Log()) std::wcerr << line << L"\n";
+    for (const auto& request : unit.Requests()) std::cerr << request << " ";
+    std::cerr << "\n";
+  }
   // Lets the frames written so far reach the driver's rings: polls until
   // the line has stayed quiet for a while.
   void Drain() {
@@ -56,6 +63,7 @@ struct Rig {
     records.resize(count);
     return records;
   }
+  testing::LogCapture log;
   PtyUnit unit;
   testing::FastClock clock;
   FinapresNanoDriver driver;
@@ -245,8 +253,8 @@ TEST(NanoDriver, StatusFramesFillTheStatusBlock) {
 }
 
 TEST(NanoDriver, SamplesAreStampedFromTheirCounters) {
-  testing::LogCapture capture;
   Rig rig;
+  testing::LogCapture& capture = rig.log;
   rig.unit.Send(Cat({DataFrame(100, 1234), DataFrame(101, 1000), DataFrame(103, 1000),
                      DataFrame(65535, 800), DataFrame(0, 800), BeatFrame(98, 1000)}));
   rig.Drain();
@@ -299,13 +307,9 @@ TEST(NanoDriver, PressureRingKeepsTheNewest2000) {
 }
 
 TEST(NanoDriver, PhysioCalOffGoesOutAfterTheFourthValidBeat) {
-  testing::LogCapture capture;
   Rig rig;
-  if (rig.driver.DMS_SetPhysioCal(0) != 0) {
-    for (auto& l : capture.Log()) std::wcerr << l << L"\n";
-    for (auto& r : rig.unit.Requests()) std::cerr << r << "\n";
-    FAIL();
-  }
+  testing::LogCapture& capture = rig.log;
+  ASSERT_EQ(rig.driver.DMS_SetPhysioCal(0), 0);
   ASSERT_EQ(rig.driver.DMS_SetMode(3), 0);
   rig.unit.ClearRequests();
   rig.unit.Send(Cat({BeatFrame(1, 900), BeatFrame(2, 0), BeatFrame(3, 900), BeatFrame(4, 900)}));
@@ -316,10 +320,6 @@ TEST(NanoDriver, PhysioCalOffGoesOutAfterTheFourthValidBeat) {
   EXPECT_EQ(capture.TraceCount("Queued physiocal off ('h') command"), 1u);
   const auto requests = rig.unit.Requests();
   EXPECT_EQ(std::count(requests.begin(), requests.end(), "h00"), 1);
-  if (HasFailure()) {
-    for (auto& l : capture.Log()) std::wcerr << l << L"\n";
-    for (auto& r : rig.unit.Requests()) std::cerr << r << "\n";
-  }
 }
 
 TEST(NanoDriver, LinkSilenceAndAFreshDriver) {

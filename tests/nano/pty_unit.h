@@ -31,22 +31,29 @@ inline Bytes Frame(uint8_t type, const Bytes& payload = {}) {
   return Bytes(m.Frame(), m.Frame() + m.FrameSize());
 }
 
-// Real time plus whatever the link slept: the link's pauses cost nothing,
-// while the unit on the other side still gets real time to answer.
+// Real time slowed down three times, except that the link's long pauses (the
+// HCU zeroing's 500 ms) and Advance cost nothing: a reply time-out lasts 300
+// ms of real time, so that a busy machine that starves the unit's thread for
+// a while does not turn a slow answer into a lost one.
 class FastClock final : public LinkClock {
  public:
   int64_t NowMs() const override {
     const auto real = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now().time_since_epoch());
-    return real.count() + mOffset.load();
+    return real.count() / kSlowDown + mOffset.load();
   }
   void SleepMs(uint32_t ms) const override {
-    mOffset += ms;
-    std::this_thread::sleep_for(std::chrono::microseconds(200));
+    if (ms > kRealPauseMs) {
+      mOffset += ms;
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    }
   }
   void Advance(int64_t ms) { mOffset += ms; }
 
  private:
+  static constexpr uint32_t kRealPauseMs = 5;
+  static constexpr int64_t kSlowDown = 3;
   mutable std::atomic<int64_t> mOffset{0};
 };
 
