@@ -2,8 +2,8 @@
 // pseudo-terminal (named by CORVANE_SERIAL_PORTS) and the simulated
 // Controller in the "Devices" folder: the wrist unit must win the probe, and
 // whole sessions run over the serial link.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -75,8 +75,8 @@ struct Module {
 class WristUnit {
  public:
   WristUnit() {
-    const std::string stem = std::filesystem::temp_directory_path() /
-                             ("corvane_vz_" + std::to_string(getpid()));
+    const std::string stem =
+        std::filesystem::temp_directory_path() / ("corvane_vz_" + std::to_string(getpid()));
     mLink = stem + ".tty";
     mSettings = stem + ".txt";
     Settings("");
@@ -235,6 +235,7 @@ TEST_F(NanoSession, RecordsFromTheWristUnitAndSurvivesAHangUp) {
   Record(2000);
   const Recording resumed = Record(2000);
   EXPECT_GT(resumed.Count(1), 300u) << "samples resume after the hang-up";
+  for (const std::string& line : resumed.other) ADD_FAILURE() << line;
   module->WriteBuffer(0, ">in/sampler/stop\n", 17);
   Record(2000, [](const std::string& line) { return line == "<OK"; });
 }

@@ -75,9 +75,8 @@ TEST(NanoDriver, SearchFindsTheUnitAndSkipsSilentPorts) {
   PtyUnit unit;
   testing::FastClock clock;
   testing::LogCapture capture;
-  FinapresNanoDriver driver({L"/nonexistent/tty", MVX::Utf8ToWide(silent.Path()),
-                             MVX::Utf8ToWide(unit.Path())},
-                            clock);
+  FinapresNanoDriver driver(
+      {L"/nonexistent/tty", MVX::Utf8ToWide(silent.Path()), MVX::Utf8ToWide(unit.Path())}, clock);
   EXPECT_EQ(driver.DMS_GetStatusConnect(), 1);
   EXPECT_EQ(silent.Requests(), std::vector<std::string>{"v0a"});
   EXPECT_EQ(unit.Requests(), (std::vector<std::string>{"v0a", "m"}));
@@ -106,70 +105,121 @@ TEST(NanoDriver, OperationsSendTheirByteScripts) {
   };
   const std::vector<Case> cases = {
       {"connect, unit idle", 1, setup, [](auto& d) { return d.DMS_Connect(); }, 0, {"v0a", "s"}},
-      {"connect stops a measurement", 3, setup, [](auto& d) { return d.DMS_Connect(); }, 0,
+      {"connect stops a measurement",
+       3,
+       setup,
+       [](auto& d) { return d.DMS_Connect(); },
+       0,
        {"v0a", "s", "e02"}},
-      {"connect leaves a test", 4, setup, [](auto& d) { return d.DMS_Connect(); }, 0,
+      {"connect leaves a test",
+       4,
+       setup,
+       [](auto& d) { return d.DMS_Connect(); },
+       0,
        {"v0a", "s", "e04"}},
-      {"connect without a status reply", 1, [](Rig& r) { r.unit.Ignore('s'); },
-       [](auto& d) { return d.DMS_Connect(); }, 5, {"v0a", "s"}},
-      {"idle while idle sends only the query", 1, setup, [](auto& d) { return d.DMS_SetMode(2); },
-       0, {"m"}},
+      {"connect without a status reply",
+       1,
+       [](Rig& r) { r.unit.Ignore('s'); },
+       [](auto& d) { return d.DMS_Connect(); },
+       5,
+       {"v0a", "s"}},
+      {"idle while idle sends only the query",
+       1,
+       setup,
+       [](auto& d) { return d.DMS_SetMode(2); },
+       0,
+       {"m"}},
       {"measure", 1, setup, [](auto& d) { return d.DMS_SetMode(3); }, 0, {"m", "e01", "s"}},
-      {"square wave at 4 Hz", 1,
+      {"square wave at 4 Hz",
+       1,
        [](Rig& r) {
          r.driver.DMS_SetTestSquarePressure(120);
          r.driver.DMS_SetTestSquareFrequency(4.0);
        },
-       [](auto& d) { return d.DMS_SetMode(5); }, 0,
+       [](auto& d) { return d.DMS_SetMode(5); },
+       0,
        {"m", "e03", "t01020100000078000000fa000000", "s..."}},
-      {"steady pressure on cuff 2", 1,
+      {"steady pressure on cuff 2",
+       1,
        [](Rig& r) {
          r.driver.DMS_SetTestSteadyPressure(200);
          r.driver.DMS_SetCuffSwitching(-2);
          r.unit.ClearRequests();
        },
-       [](auto& d) { return d.DMS_SetMode(4); }, 0,
+       [](auto& d) { return d.DMS_SetMode(4); },
+       0,
        {"m", "e03", "t010102000000c800000000000000", "s"}},
-      {"a mode out of range leaves the measurement", 3, setup,
-       [](auto& d) { return d.DMS_SetMode(9); }, 7, {"m", "e02"}},
-      {"cuff change while measuring", 3, measuring,
-       [](auto& d) { return d.DMS_SetCuffSwitching(-2); }, 0,
+      {"a mode out of range leaves the measurement",
+       3,
+       setup,
+       [](auto& d) { return d.DMS_SetMode(9); },
+       7,
+       {"m", "e02"}},
+      {"cuff change while measuring",
+       3,
+       measuring,
+       [](auto& d) { return d.DMS_SetCuffSwitching(-2); },
+       0,
        {"m", "e02", "s", "c02", "m", "e01", "s"}},
-      {"cuff already selected", 1, setup, [](auto& d) { return d.DMS_SetCuffSwitching(-1); }, 0,
+      {"cuff already selected",
+       1,
+       setup,
+       [](auto& d) { return d.DMS_SetCuffSwitching(-1); },
+       0,
        {}},
-      {"cuff change unanswered", 1, [](Rig& r) { r.unit.Ignore('c'); },
+      {"cuff change unanswered",
+       1,
+       [](Rig& r) { r.unit.Ignore('c'); },
        [](auto& d) {
          const int32_t result = d.DMS_SetCuffSwitching(-2);
          int32_t cuff = 0;
          d.DMS_GetCuffSwitching(&cuff);
          return cuff == -1 ? result : -99;
        },
-       2, {"c02"}},
+       2,
+       {"c02"}},
       {"zero HCU twice", 1, setup, [](auto& d) { return d.DMS_ZeroHCU(); }, 0, {"z", "z"}},
       {"physiocal off", 1, setup, [](auto& d) { return d.DMS_SetPhysioCal(0); }, 0, {"h00"}},
-      {"disconnect while measuring", 3, measuring, [](auto& d) { return d.DMS_Disconnect(); }, 0,
+      {"disconnect while measuring",
+       3,
+       measuring,
+       [](auto& d) { return d.DMS_Disconnect(); },
+       0,
        {"e02"}},
       {"disconnect while idle", 1, setup, [](auto& d) { return d.DMS_Disconnect(); }, 0, {}},
-      {"serial number", 1, setup,
+      {"serial number",
+       1,
+       setup,
        [](auto& d) {
          char text[256];
          uint16_t length = sizeof text;
          const int32_t result = d.DMS_GetSerialNr(text, &length);
          return std::string(text) == "VZ0012345" && length == 9 ? result : -99;
        },
-       0, {"v00", "v0b"}},
-      {"serial number too long for the buffer", 1, setup,
+       0,
+       {"v00", "v0b"}},
+      {"serial number too long for the buffer",
+       1,
+       setup,
        [](auto& d) {
          char text[4] = "xx";
          uint16_t length = sizeof text;
          const int32_t result = d.DMS_GetSerialNr(text, &length);
          return text[0] == 0 && length == 0 ? result : -99;
        },
-       0, {"v00", "v0b"}},
-      {"a Nack of another letter ends the wait", 1, [](Rig& r) { r.unit.Refuse('h', 'c', 5); },
-       [](auto& d) { return d.DMS_SetPhysioCal(1); }, 2, {"h01"}},
-      {"frames of other letters are handled while waiting", 1,
-       [](Rig& r) { r.unit.Before('s', Cat({DataFrame(7, 1234), Frame('c', {2})})); },
+       0,
+       {"v00", "v0b"}},
+      {"a Nack of another letter ends the wait",
+       1,
+       [](Rig& r) { r.unit.Refuse('h', 'c', 5); },
+       [](auto& d) { return d.DMS_SetPhysioCal(1); },
+       2,
+       {"h01"}},
+      {"frames of other letters are handled while waiting",
+       1,
+       [](Rig& r) {
+         r.unit.Before('s', Cat({DataFrame(7, 1234), Frame('c', {2})}));
+       },
        [](auto& d) {
          NanoMessage request('s');
          const bool replied = d.SendAndWait(request, 100);
@@ -180,7 +230,8 @@ TEST(NanoDriver, OperationsSendTheirByteScripts) {
                     ? 0
                     : -99;
        },
-       0, {"s"}},
+       0,
+       {"s"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -212,18 +263,26 @@ TEST(NanoDriver, StatusFramesFillTheStatusBlock) {
     DMSStatus expected;  // after DMS_ClearError and DMS_GetStatus
   };
   const std::vector<Case> cases = {
-      {"measuring, HCU zeroed", StatusFrame(0x30, 0, 0, 0x40, 0x81),
+      {"measuring, HCU zeroed",
+       StatusFrame(0x30, 0, 0, 0x40, 0x81),
        {0, 3, 0, 0, 3, 1, 1, 0x9A, 2, 200}},
-      {"warning 0x20 raises error 0x40", StatusFrame(0x10, 0, 0x20, 0x20, 0xC2),
+      {"warning 0x20 raises error 0x40",
+       StatusFrame(0x10, 0, 0x20, 0x20, 0xC2),
        {0, 2, 0x140, static_cast<int32_t>(0x80000020u), 3, 2, 2, 0x9A, 1, 200}},
-      {"other warnings are only reported", StatusFrame(0x10, 0, 0x7, 0x20, 0x00),
+      {"other warnings are only reported",
+       StatusFrame(0x10, 0, 0x7, 0x20, 0x00),
        {0, 2, 0, static_cast<int32_t>(0x80000007u), 3, 0, 0, 0x9A, 1, 200}},
-      {"device error 9", StatusFrame(0x11, 9, 0, 0x20, 0x00), {1, 2, 0x109, 0, 3, 0, 0, 0x9A, 1, 200}},
-      {"permanent errors are not copied", StatusFrame(0x10, 0x85, 0, 0x20, 0x00),
+      {"device error 9",
+       StatusFrame(0x11, 9, 0, 0x20, 0x00),
+       {1, 2, 0x109, 0, 3, 0, 0, 0x9A, 1, 200}},
+      {"permanent errors are not copied",
+       StatusFrame(0x10, 0x85, 0, 0x20, 0x00),
        {0, 2, 0, 0, 3, 0, 0, 0x9A, 1, 200}},
-      {"HCU zeroing is busy", StatusFrame(0x30, 0, 0, 0x80, 0x00),
+      {"HCU zeroing is busy",
+       StatusFrame(0x30, 0, 0, 0x80, 0x00),
        {1, 3, 0, 0, 3, 0, 0, 0x9A, -2, 200}},
-      {"state 2 keeps the driver state", StatusFrame(0x20, 0, 0, 0x40, 0x00),
+      {"state 2 keeps the driver state",
+       StatusFrame(0x20, 0, 0, 0x40, 0x00),
        {0, 0, 0, 0, 3, 0, 0, 0x9A, 2, 200}},
   };
   for (const Case& c : cases) {

@@ -129,10 +129,10 @@ class PtyUnit {
   // The status frame the unit would send now.
   Bytes StatusFrame() const {
     const uint32_t w = mWarning;
-    return Frame('s', {0, 0, static_cast<uint8_t>(mMode << 4), mError.load(),
-                       static_cast<uint8_t>(w), static_cast<uint8_t>(w >> 8),
-                       static_cast<uint8_t>(w >> 16), static_cast<uint8_t>(w >> 24), 0x40, 2, 0x81,
-                       180, 0, 0, 0});
+    return Frame('s',
+                 {0, 0, static_cast<uint8_t>(mMode << 4), mError.load(), static_cast<uint8_t>(w),
+                  static_cast<uint8_t>(w >> 8), static_cast<uint8_t>(w >> 16),
+                  static_cast<uint8_t>(w >> 24), 0x40, 2, 0x81, 180, 0, 0, 0});
   }
 
  private:
