@@ -114,7 +114,8 @@ bool FinapresNanoDriver::SendAndWait(NanoMessage& request, uint32_t timeoutMs) {
     Log(L"!!! Nano driver: Failed to send '" + Letter(letter) + L"' message");
     if (++failures >= 2) return false;
     if (!Reconnect()) {
-      mHungUp = true;  // keep trying from Poll while the device is away
+      // Keep trying from Poll while a unit that was found is away.
+      mHungUp = mConnectStatus == dmsError_Online;
       return false;
     }
   }

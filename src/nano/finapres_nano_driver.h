@@ -33,7 +33,7 @@ class FinapresNanoDriver : public FinapresAPI_I {
   // Status error values of the driver's own.
   static constexpr int32_t kDeviceErrorBase = 0x100;
   static constexpr int32_t kLinkSilenceError = 321;
-  static constexpr int64_t kHangUpRetryMs = 100;
+  static constexpr int64_t kHangUpRetryMs = 200;
 
   // Searches `ports` in order for a wrist unit.
   explicit FinapresNanoDriver(const std::vector<MVX::MVXString>& ports,
