@@ -1,5 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -446,10 +448,11 @@ size_t CountSteps(const std::vector<uint16_t>& steps, uint16_t value) {
   return static_cast<size_t>(std::count(steps.begin(), steps.end(), value));
 }
 
+// 'u' 0, 'e' 5, then waits (at most a second) for the unit to stop being busy.
 void EnterBootloader(Client& c) {
   c.Request('u', {0});
   c.Request('e', {5});
-  Sleep(150);
+  for (int i = 0; i < 20 && (Mode(c) & 1) != 0; ++i) Sleep(50);
 }
 
 TEST(VzFaults, EachSettingDoesWhatItSays) {
@@ -515,28 +518,26 @@ TEST(VzFaults, EachSettingDoesWhatItSays) {
          c.Request('e', {6});
          EXPECT_EQ(c.Request('s').payload[3], 0x85);  // beyond clearing
        }},
-      {"watchdog", "watchdog_ms = 300\nwatchdog_error = 0x1B",
+      {"watchdog", "watchdog_ms = 500\nwatchdog_error = 0x1B",
        [](Sim&, Client& c) {
          c.Request('e', {1});
-         Sleep(200);
+         Sleep(150);
          c.Send('a');
-         Sleep(200);
+         Sleep(150);
          EXPECT_EQ(Mode(c), 0x30);  // kept alive
-         Sleep(450);
+         Sleep(800);
          EXPECT_EQ(Mode(c), 0x10);
          EXPECT_EQ(c.Request('s').payload[3], 0x1B);
        }},
-      {"hang-up", "hangup_after_ms = 100\nhangup_ms = 400",
+      {"hang-up", "hangup_after_ms = 100\nhangup_ms = 600",
        [](Sim& sim, Client& c) {
-         const std::string before = fs::read_symlink(sim.link()).string();
-         Sleep(250);
+         Sleep(300);
          EXPECT_FALSE(fs::exists(fs::symlink_status(sim.link())));
-         Sleep(400);
+         for (int i = 0; i < 40 && !fs::is_symlink(sim.link()); ++i) Sleep(50);
          ASSERT_TRUE(fs::is_symlink(sim.link()));
          EXPECT_TRUE(c.Open(sim.link()));
          EXPECT_EQ(c.Request('m').letter(), 'm');
          EXPECT_FALSE(Only(c.Collect(100), 'd').empty());
-         (void)before;
        }},
       {"no bootloader", "no_bootloader = 1\nbootloader_entry_ms = 100",
        [](Sim&, Client& c) {
@@ -591,6 +592,30 @@ TEST(VzSettings, ChangesApplyWhileRunningAndBadLinesAreReported) {
   EXPECT_EQ(parsed.settings.firmware, Settings{}.firmware);
 }
 
+// Serving an existing tty: here the slave of a terminal pair the test made,
+// with the test at the master.
+TEST(VzLine, ServesAnExistingTty) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master), 0);
+  ASSERT_EQ(::unlockpt(master), 0);
+  Options o;
+  o.port = ::ptsname(master);
+  o.quiet = true;
+  o.print_path = false;
+  o.pace = false;
+  Server server(o);
+  ASSERT_TRUE(server.Open());
+  EXPECT_EQ(server.device_path(), o.port.string());
+  std::atomic<bool> stop{false};
+  std::thread runner([&] { server.Run(stop); });
+  Client c = Client::Adopt(master);
+  EXPECT_EQ(c.Request('m').payload, Bytes{0x10});
+  EXPECT_FALSE(Only(c.Collect(100), 'd').empty());
+  stop = true;
+  runner.join();
+}
+
 #ifdef SIM_VIVEZORE_EXE
 // The program itself: prints the port, keeps the link, and removes it when told to stop.
 TEST(VzProgram, ServesBehindTheLinkAndRemovesItOnSigterm) {
@@ -607,8 +632,14 @@ TEST(VzProgram, ServesBehindTheLinkAndRemovesItOnSigterm) {
   // Two sessions one after the other, each with the tty for itself, as a
   // host that reconnects opens it.
   for (int session = 0; session < 2; ++session) {
+    Sleep(50);  // the simulator notices a host leaving within a few ms
     Client c(link);
     ASSERT_TRUE(c.is_open()) << "session " << session;
+    // The previous session's exclusive use has ended (asked directly, since
+    // root may open an exclusive tty regardless).
+    int exclusive = -1;
+    EXPECT_EQ(::ioctl(c.fd(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
     EXPECT_EQ(::ioctl(c.fd(), TIOCEXCL), 0);
     EXPECT_EQ(c.Request('v', {0x0B}).payload.at(8), 'H');
   }

@@ -53,6 +53,9 @@ struct Received {
 class Client {
  public:
   explicit Client(const std::string& path) { Open(path); }
+  // Takes over an open descriptor, e.g. one end of a terminal pair.
+  static Client Adopt(int fd) { return Client(fd, 0); }
+  Client(Client&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
   ~Client() { Close(); }
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
@@ -128,6 +131,7 @@ class Client {
   size_t bytes_read = 0;
 
  private:
+  Client(int fd, int) : fd_(fd) {}
   void ReadSome(Clock::time_point end, std::vector<Received>& frames) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
     pollfd p{fd_, POLLIN, 0};

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -172,6 +173,25 @@ void Server::CloseLine() {
   }
 }
 
+void Server::EndExclusiveUse() {
+  if (!options_.port.empty()) return;
+  // A host that took the tty for itself leaves that mark on it after closing,
+  // for as long as the pseudo-terminal lives, and its next open would fail.
+  Fd probe(::open(device_path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+  if (probe) {
+    int exclusive = 0;
+    if (::ioctl(probe.get(), TIOCGEXCL, &exclusive) == 0 && exclusive != 0) {
+      ::ioctl(probe.get(), TIOCNXCL);
+    }
+    return;
+  }
+  if (errno != EBUSY) return;
+  // Not ours to clear: a new pseudo-terminal takes its place behind the link.
+  Say("the tty was left for exclusive use; making a new one");
+  line_.reset();
+  if (!OpenLine()) Say("could not make a new pseudo-terminal");
+}
+
 void Server::PollSettings(Clock::time_point now) {
   next_settings_poll_ = now + kSettingsPollPeriod;
   if (!watcher_) return;
@@ -317,6 +337,7 @@ void Server::Run(const std::atomic<bool>& stop) {
     host_present_ = (fd.revents & POLLHUP) == 0;
     if (host_present_ && !was_present) line_free_ = Clock::now();
     if (!host_present_) pending_.clear();
+    if (was_present && !host_present_) EndExclusiveUse();
   }
 }
 

@@ -68,6 +68,7 @@ class Server {
  private:
   bool OpenLine();
   void CloseLine();
+  void EndExclusiveUse();
   void PollSettings(Clock::time_point now);
   void ReadLine(Clock::time_point now);
   void WriteLine(Clock::time_point now);
