@@ -40,18 +40,23 @@ class COMPort {
   void Close();
 
   bool IsOpen() const;
+  // True once a read found the line gone (a hang-up: the adapter unplugged,
+  // the peer of a pseudo-terminal closed) rather than merely quiet; Read
+  // still returns 0 then. Open and Close clear it.
+  bool HasFailed() const { return mFailed; }
   // The path last opened, for the link's reconnect.
   const MVX::MVXString& PortName() const { return mPortName; }
   // The rate last asked for.
   uint32_t BaudRate() const { return mBaudRate; }
 
  private:
-  struct Handle;  // the platform's open port (HANDLE or file descriptor)
+  struct Handle;                 // the platform's open port (HANDLE or file descriptor)
   friend struct COMPortTesting;  // tests reach the open port through it
 
-  MVX::MVXString mPortName;        // path last opened; empty until the first open
+  MVX::MVXString mPortName;         // path last opened; empty until the first open
   std::unique_ptr<Handle> mHandle;  // null while closed
   uint32_t mBaudRate = 0;           // rate last asked for
+  bool mFailed = false;             // a read failed with an error since the last open
 };
 
 // Lists the machine's serial ports as paths that COMPort::Open accepts, leaving

@@ -88,6 +88,7 @@ bool COMPort::IsOpen() const { return mHandle != nullptr; }
 
 bool COMPort::Open(const MVX::MVXString& name, int32_t baudRate) {
   Close();
+  mFailed = false;
   mPortName = name;
   mBaudRate = static_cast<uint32_t>(baudRate);
 
@@ -180,10 +181,22 @@ size_t COMPort::Read(uint8_t* buffer, size_t capacity) {
     pollfd ready{fd, POLLIN, 0};
     if (::poll(&ready, 1, kReadWaitMs) > 0) count = ::read(fd, buffer, capacity);
   }
-  return count > 0 ? static_cast<size_t>(count) : 0;
+  if (count > 0) return static_cast<size_t>(count);
+  // A hung-up line (unplugged adapter, closed pseudo-terminal master) reads
+  // 0 like a quiet one, or fails; only its poll state tells them apart.
+  if (count < 0 && errno != EAGAIN && errno != EINTR) {
+    mFailed = true;
+    return 0;
+  }
+  pollfd state{fd, POLLIN, 0};
+  if (::poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    mFailed = true;
+  }
+  return 0;
 }
 
 void COMPort::Close() {
+  mFailed = false;
   if (!mHandle) return;
   // Exclusive mode belongs to the tty, not to this descriptor: clear it so
   // that the port can be opened again while its other end lives on.
