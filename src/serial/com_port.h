@@ -47,6 +47,7 @@ class COMPort {
 
  private:
   struct Handle;  // the platform's open port (HANDLE or file descriptor)
+  friend struct COMPortTesting;  // tests reach the open port through it
 
   MVX::MVXString mPortName;        // path last opened; empty until the first open
   std::unique_ptr<Handle> mHandle;  // null while closed
