@@ -135,8 +135,8 @@ struct VersionNumbers {
 struct VersionFrame {
   static constexpr size_t kRecordSize = 120;
   static constexpr size_t kHardwareRecordSize = 122;
-  uint8_t typeNumber = 0;                       // written to the trace
-  char structure = 0;                           // 'B', 'I', 'O', 'H', 'N' or other
+  uint8_t typeNumber = 0;                             // written to the trace
+  char structure = 0;                                 // 'B', 'I', 'O', 'H', 'N' or other
   std::array<uint8_t, kHardwareRecordSize> record{};  // zero beyond what arrived
 };
 VersionFrame DecodeVersion(const NanoMessage& message);

@@ -142,8 +142,8 @@ bool ReadMessage(ReceiveBuffer& buffer, NanoMessage& target, uint32_t timeoutMs,
 
 std::wstring FormatMessageShort(const NanoMessage& message) {
   MVX::OStringStream text;
-  text << L"Type '" << static_cast<wchar_t>(message.Letter()) << L"', len "
-       << message.FrameSize() << (message.IsValid() ? L" OK" : L" Bad");
+  text << L"Type '" << static_cast<wchar_t>(message.Letter()) << L"', len " << message.FrameSize()
+       << (message.IsValid() ? L" OK" : L" Bad");
   if (message.IsNack()) {
     const unsigned error = message.PayloadLength() > 0 ? message.Payload()[0] : 0u;
     text << L" (Nack: error " << error << L")";

@@ -40,9 +40,9 @@ class LogCapture : public MVX::LogSink {
   }
   size_t TraceCount(const std::string& part) const {
     std::lock_guard lock(mMutex);
-    return static_cast<size_t>(std::count_if(mTrace.begin(), mTrace.end(), [&](const std::string& l) {
-      return l.find(part) != std::string::npos;
-    }));
+    return static_cast<size_t>(
+        std::count_if(mTrace.begin(), mTrace.end(),
+                      [&](const std::string& l) { return l.find(part) != std::string::npos; }));
   }
   std::vector<std::wstring> Log() const {
     std::lock_guard lock(mMutex);
