@@ -176,14 +176,17 @@ size_t COMPort::Read(uint8_t* buffer, size_t capacity) {
   ssize_t count = ::read(fd, buffer, capacity);
   if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
     pollfd ready{fd, POLLIN, 0};
-    if (::poll(&ready, 1, kReadWaitMs) > 0) {
-      count = ::read(fd, buffer, capacity);
-      // A hung-up tty polls readable for ever and reads nothing.
-      if (count == 0 && (ready.revents & (POLLHUP | POLLERR)) != 0) mFailed = true;
-    }
+    if (::poll(&ready, 1, kReadWaitMs) > 0) count = ::read(fd, buffer, capacity);
   }
-  if (count < 0 && errno != EAGAIN && errno != EINTR) mFailed = true;
-  return count > 0 ? static_cast<size_t>(count) : 0;
+  if (count > 0) return static_cast<size_t>(count);
+  // A quiet line answers EAGAIN; a hung-up one (unplugged adapter, closed
+  // pseudo-terminal master) reads 0 or fails and polls as hung up.
+  const bool quiet = count < 0 && (errno == EAGAIN || errno == EINTR);
+  pollfd state{fd, POLLIN, 0};
+  if (!quiet || (::poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR)) != 0)) {
+    mFailed = true;
+  }
+  return 0;
 }
 
 void COMPort::Close() {
