@@ -11,6 +11,7 @@
 #include "log_capture.h"
 #include "nano/finapres_nano_driver.h"
 #include "platform/fs_path.h"
+#include "progress_recorder.h"
 #include "support/progress_window.h"
 #include "support/utf8.h"
 #include "temp_folder.h"
@@ -19,22 +20,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// The percentages shown, and whether a window is still open.
-struct Windows final : MVX::ProgressWindows {
-  struct Window final : MVX::ProgressWindow {
-    explicit Window(Windows& w) : windows(w) { ++windows.open; }
-    ~Window() override { --windows.open; }
-    void SetProgress(int32_t percent) override { windows.percents.push_back(percent); }
-    void SetText(std::wstring_view) override {}
-    Windows& windows;
-  };
-  std::unique_ptr<MVX::ProgressWindow> Open(std::wstring_view, std::wstring_view) override {
-    return std::make_unique<Window>(*this);
-  }
-  int open = 0;
-  std::vector<int32_t> percents;
-};
 
 // The simulated unit, served from a thread of this process.
 class Sim {
@@ -98,7 +83,7 @@ TEST(FirmwareUpdateOnTheSimulatedUnit, TheSearchInstallsTheNewerImage) {
                 c.settings);
     ASSERT_TRUE(sim.open());
     const corvane::testing::LogCapture log;
-    Windows windows;
+    corvane::testing::ProgressRecorder windows;
     MVX::SetHostProgressWindows(&windows);
     corvane::FinapresNanoDriver driver({corvane::platform::FromFsPath(dir / "port")});
     MVX::SetHostProgressWindows(nullptr);
