@@ -173,17 +173,23 @@ bool COMPort::Write(const uint8_t* data, size_t length, uint32_t timeoutMs) {
 size_t COMPort::Read(uint8_t* buffer, size_t capacity) {
   if (!mHandle || capacity == 0) return 0;
   const int fd = mHandle->fd.Get();
+  // With VMIN = VTIME = 0 an empty line reads as 0 at once. Waiting briefly
+  // for the first byte then spares the callers' read loops from spinning
+  // while a frame is on its way, at no cost in latency: poll wakes at once.
   ssize_t count = ::read(fd, buffer, capacity);
-  if (count < 0 && (errno == EAGAIN || errno == EINTR)) {
+  if (count == 0 || (count < 0 && (errno == EAGAIN || errno == EINTR))) {
     pollfd ready{fd, POLLIN, 0};
     if (::poll(&ready, 1, kReadWaitMs) > 0) count = ::read(fd, buffer, capacity);
   }
   if (count > 0) return static_cast<size_t>(count);
-  // A quiet line answers EAGAIN; a hung-up one (unplugged adapter, closed
-  // pseudo-terminal master) reads 0 or fails and polls as hung up.
-  const bool quiet = count < 0 && (errno == EAGAIN || errno == EINTR);
+  // A hung-up line (unplugged adapter, closed pseudo-terminal master) reads
+  // 0 like a quiet one, or fails; only its poll state tells them apart.
+  if (count < 0 && errno != EAGAIN && errno != EINTR) {
+    mFailed = true;
+    return 0;
+  }
   pollfd state{fd, POLLIN, 0};
-  if (!quiet || (::poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR)) != 0)) {
+  if (::poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
     mFailed = true;
   }
   return 0;

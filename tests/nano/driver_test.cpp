@@ -393,6 +393,8 @@ TEST(NanoDriver, LinkSilenceAndAFreshDriver) {
     rig.driver.DMS_GetStatus(&status);
     EXPECT_EQ(status.mError, 321);
   }
+  // A quiet line is not a hung-up one.
+  EXPECT_EQ(rig.log.LogCount(L"trying port reconnect"), 0u);
 
   // No unit anywhere: settings still work, the device calls fail.
   testing::FastClock clock;

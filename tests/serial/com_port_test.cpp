@@ -127,11 +127,7 @@ TEST_F(COMPortTest, SecondOpenOfTheSamePortFails) {
 TEST_F(COMPortTest, MissingPortLeavesTheTwoFailureLinesAndStaysClosed) {
   LogCapture capture;
   COMPort port;
-#ifdef _WIN32
-  const MVX::MVXString missing = L"\\\\.\\COM239";
-#else
-  const MVX::MVXString missing = L"/dev/corvane-no-such-port";
-#endif
+  const MVX::MVXString missing = testing::MissingPortPath();
   EXPECT_FALSE(port.Open(missing, 115200));
   EXPECT_FALSE(port.IsOpen());
   EXPECT_EQ(port.PortName(), missing);

@@ -18,6 +18,9 @@ namespace corvane::testing {
 // number of users whatever the sharing mode asked for.
 bool RunsUnderWine();
 
+// A port path that names no port.
+MVX::MVXString MissingPortPath();
+
 class SerialLine {
  public:
   virtual ~SerialLine() = default;

@@ -46,6 +46,8 @@ class PtyLine final : public SerialLine {
 
 bool RunsUnderWine() { return false; }
 
+MVX::MVXString MissingPortPath() { return L"/dev/corvane-no-such-port"; }
+
 std::unique_ptr<SerialLine> SerialLine::Make(int /*number*/, std::string& why) {
   const int master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) {

@@ -46,6 +46,8 @@ class NullModemLine final : public SerialLine {
 
 }  // namespace
 
+MVX::MVXString MissingPortPath() { return L"\\\\.\\COM239"; }
+
 bool RunsUnderWine() {
   const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
