@@ -5,9 +5,11 @@
 #include <cstring>
 #include <numbers>
 
+#include "nano/firmware_update.h"
 #include "platform/time.h"
 #include "support/debug_trace.h"
 #include "support/module_log.h"
+#include "support/progress_window.h"
 
 namespace corvane {
 namespace {
@@ -73,6 +75,23 @@ FinapresNanoDriver::FinapresNanoDriver(const std::vector<MVX::MVXString>& ports,
 
 // ---- search --------------------------------------------------------------
 
+// The firmware update's view of the link.
+class DriverUpdateLink final : public UpdateLink {
+ public:
+  explicit DriverUpdateLink(FinapresNanoDriver& driver) : mDriver(driver) {}
+  bool SendAndWait(NanoMessage& message, uint32_t timeoutMs) override {
+    return mDriver.SendAndWait(message, timeoutMs);
+  }
+  std::optional<nano::ModeFrame> QueryMode(uint32_t timeoutMs) override {
+    if (!mDriver.QueryMode(timeoutMs, nullptr)) return std::nullopt;
+    return mDriver.mMode;
+  }
+  void StartMeasurement(uint8_t subCommand) override { mDriver.StartMeasurement(subCommand); }
+
+ private:
+  FinapresNanoDriver& mDriver;
+};
+
 bool FinapresNanoDriver::SearchPorts(const std::vector<MVX::MVXString>& ports) {
   for (const MVX::MVXString& port : ports) {
     if (ProbePort(port)) return true;
@@ -87,14 +106,22 @@ bool FinapresNanoDriver::ProbePort(const MVX::MVXString& port) {
   Log(L"Nano Driver: Looking for Vive Zore on " + port);
   Poll();
   if (!Exchange(nano::MakeVersionRequest(nano::kVersionFirmware))) return false;
-  int32_t mode = 0;
-  QueryMode(kReplyTimeoutMs, &mode);
-  // FIRMWARE UPDATE: load the image for the 'N' record's hardware identifier
-  // here; when the unit waits in its bootloader (mode 7) or the image calls
-  // for an update, run the update and return its result. Until then a unit
-  // in its bootloader is kept as found: its connect fails and the probe moves
-  // on to the vendor library.
-  return true;
+  // A unit that waits in its bootloader, or that an installed image calls
+  // for, is updated before it is used; one that cannot be is not kept.
+  DriverUpdateLink link(*this);
+  FirmwareUpdate update(link, mClock, MVX::HostProgressWindows());
+  FirmwareImage image;
+  return update.CheckUnit(image, FirmwareOfUnit());
+}
+
+std::optional<UnitFirmware> FinapresNanoDriver::FirmwareOfUnit() const {
+  // The record stays all zeros until a unit has sent one.
+  if (std::all_of(mFirmwareRecord.begin(), mFirmwareRecord.end(),
+                  [](uint8_t b) { return b == 0; })) {
+    return std::nullopt;
+  }
+  const nano::VersionNumbers v = nano::DecodeVersionNumbers(mFirmwareRecord.data());
+  return UnitFirmware{v.hardwareId, {v.major, v.minor, v.patch, v.revision}};
 }
 
 // ---- link ----------------------------------------------------------------

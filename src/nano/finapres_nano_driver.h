@@ -9,10 +9,12 @@
 #include <array>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "api/finapres_api_i.h"
+#include "nano/firmware_update.h"
 #include "nano/link_clock.h"
 #include "nano/nano_catalogue.h"
 #include "nano/nano_message.h"
@@ -90,6 +92,7 @@ class FinapresNanoDriver : public FinapresAPI_I {
   int32_t DriverState() const { return mDriverState; }
 
  private:
+  friend class DriverUpdateLink;
   // The demonstration generator's state.
   struct Demonstration {
     double heightWalk = 0;     // mmHg
@@ -103,6 +106,8 @@ class FinapresNanoDriver : public FinapresAPI_I {
 
   bool SearchPorts(const std::vector<MVX::MVXString>& ports);
   bool ProbePort(const MVX::MVXString& port);
+  // The unit's 'N' record, when it has sent one.
+  std::optional<UnitFirmware> FirmwareOfUnit() const;
   int32_t StartMeasurement(uint8_t subCommand);
   bool QueryMode(uint32_t timeoutMs, int32_t* mode);
   int32_t StopTest();
