@@ -45,6 +45,16 @@ bool IsPresentPort(const fs::path& ttyFolder) {
   return !fs::exists(ttyFolder / "type", error) || ReadAttribute(ttyFolder / "type") != "0";
 }
 
+// The ttys the kernel writes its console to ("ttyS0 tty0"): a wrist-unit
+// search must not write frames into the machine's console, so they are not
+// offered, however present their UART is.
+std::vector<std::string> ConsoleTtys(const fs::path& ttyClassFolder) {
+  std::ifstream in(ttyClassFolder / "console" / "active");
+  std::vector<std::string> names;
+  for (std::string name; in >> name;) names.push_back(name);
+  return names;
+}
+
 void AddUnique(std::vector<MVX::MVXString>& ports, const std::string& path) {
   MVX::MVXString wide(MVX::Utf8ToWide(path));
   if (std::find(ports.begin(), ports.end(), wide) == ports.end()) ports.push_back(std::move(wide));
@@ -68,14 +78,17 @@ bool ListSerialPorts(const std::string& ttyClassFolder, const char* extraPorts,
     }
 
     std::vector<std::string> names;
+    const std::vector<std::string> consoles = ConsoleTtys(ttyClassFolder);
     std::error_code error;
     for (fs::directory_iterator it(ttyClassFolder, error), end; !error && it != end;
          it.increment(error)) {
       const fs::path folder = it->path();
       if (!IsPresentPort(folder)) continue;
+      const std::string name = folder.filename().string();
+      if (std::find(consoles.begin(), consoles.end(), name) != consoles.end()) continue;
       const std::string serial = UsbSerialOf(folder / "device");
       if (IsOtherInstrumentSerial(MVX::Utf8ToWide(serial))) continue;
-      names.push_back(folder.filename().string());
+      names.push_back(name);
     }
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) AddUnique(ports, "/dev/" + name);

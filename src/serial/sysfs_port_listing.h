@@ -16,10 +16,10 @@ inline constexpr char kTtyClassFolder[] = "/sys/class/tty";
 
 // Clears `ports`, then lists the paths in `extraPorts` (null for none), then
 // "/dev/NAME" for each tty under `ttyClassFolder` that has a device behind it,
-// sorted by name: present serial ports, not virtual consoles and not unused
-// legacy UART slots. USB ports whose serial number carries another
-// instrument's marker are left out. True when the list is not empty; never
-// throws.
+// sorted by name: present serial ports, not virtual consoles, not unused
+// legacy UART slots and not the ports the kernel's console is on. USB ports
+// whose serial number carries another instrument's marker are left out. True when the list is not
+// empty; never throws.
 bool ListSerialPorts(const std::string& ttyClassFolder, const char* extraPorts,
                      std::vector<MVX::MVXString>& ports);
 

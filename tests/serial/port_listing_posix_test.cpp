@@ -1,6 +1,6 @@
 // The Linux listing against a fake sysfs tree laid out as the kernel lays out
-// USB serial, USB ACM, on-board UART, unused legacy UART and virtual console
-// ttys.
+// USB serial, USB ACM, on-board UART (one of them the kernel's console),
+// unused legacy UART and virtual console ttys.
 #include <stdlib.h>
 
 #include <filesystem>
@@ -35,6 +35,10 @@ class FakeSysfs {
     Tty("ttyS1", "platform/serial8250", "platform/serial8250", "0");
     // A virtual console: no device behind it.
     Tty("tty1", "virtual/tty", "");
+    // An on-board UART that carries the kernel's console.
+    Tty("ttyS2", "pnp0/00:02", "pnp0/00:02", "4");
+    fs::create_directories(root / "class/tty/console");
+    std::ofstream(root / "class/tty/console/active") << "ttyS2 tty1\n";
   }
   ~FakeSysfs() { fs::remove_all(root); }
 
