@@ -1,9 +1,11 @@
 #include "host/host_services.h"
 
 #include <mutex>
+#include <string>
 
 #include "host/resources/version_info.h"
 #include "support/module_log.h"
+#include "support/progress_window.h"
 
 namespace corvane {
 namespace {
@@ -51,6 +53,47 @@ class HostLogSink final : public MVX::LogSink {
 
 HostLogSink gLogSink;
 
+// The host's window takes the percentage and the text together, so the text
+// last set goes along with every percentage.
+class HostProgressWindow final : public MVX::ProgressWindow {
+ public:
+  HostProgressWindow(HostProgress* window, std::wstring_view text) : mWindow(window), mText(text) {}
+  ~HostProgressWindow() override {
+    mWindow->Close();
+    mWindow->Release();
+  }
+  HostProgressWindow(const HostProgressWindow&) = delete;
+  HostProgressWindow& operator=(const HostProgressWindow&) = delete;
+
+  void SetProgress(int32_t percent) override {
+    mPercent = percent;
+    mWindow->SetProgress(mPercent, mText.c_str());
+  }
+  void SetText(std::wstring_view text) override {
+    mText = text;
+    mWindow->SetProgress(mPercent, mText.c_str());
+  }
+
+ private:
+  HostProgress* mWindow;  // one reference owned
+  std::wstring mText;     // shown with every percentage
+  int32_t mPercent = 0;   // last set
+};
+
+class HostProgressWindows final : public MVX::ProgressWindows {
+ public:
+  std::unique_ptr<MVX::ProgressWindow> Open(std::wstring_view title,
+                                            std::wstring_view text) override {
+    const std::wstring titleText(title);
+    const std::wstring bodyText(text);
+    HostProgress* window = OpenProgressWindow(titleText.c_str(), bodyText.c_str());
+    if (window == nullptr) return nullptr;
+    return std::make_unique<HostProgressWindow>(window, text);
+  }
+};
+
+HostProgressWindows gProgressWindows;
+
 }  // namespace
 
 HostLogService* LogService() {
@@ -92,8 +135,11 @@ bool AnnounceIfPreRelease(const wchar_t* description, const wchar_t* version) {
 
 void ConnectModuleLog() { MVX::ModuleLog::SetSink(&gLogSink); }
 
+void ConnectProgressWindows() { MVX::SetHostProgressWindows(&gProgressWindows); }
+
 void ReleaseHostServices() {
   MVX::ModuleLog::SetSink(nullptr);
+  MVX::SetHostProgressWindows(nullptr);
   gLogSlot.Release();
   gProgressSlot.Release();
   gRegistrationSlot.Release();

@@ -19,6 +19,8 @@ bool AnnounceIfPreRelease(const wchar_t* description, const wchar_t* version);
 
 // Routes the module log to the log service.
 void ConnectModuleLog();
+// Lets the layers below open the host's progress windows.
+void ConnectProgressWindows();
 
 // Releases the services still held; for process exit.
 void ReleaseHostServices();

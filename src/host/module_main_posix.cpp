@@ -13,6 +13,7 @@ namespace {
 __attribute__((constructor)) void ModuleAttach() {
   MVX::StartDebugTraceClock();
   corvane::ConnectModuleLog();
+  corvane::ConnectProgressWindows();
   corvane::AnnounceIfPreRelease(corvane::ModuleVersionValue(L"FileDescription"),
                                 corvane::ModuleVersionValue(L"FileVersion"));
 }

@@ -15,6 +15,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     corvane::platform::SetResourceModule(instance);
     MVX::StartDebugTraceClock();
     corvane::ConnectModuleLog();
+    corvane::ConnectProgressWindows();
     corvane::AnnounceIfPreRelease(corvane::ModuleVersionValue(L"FileDescription"),
                                   corvane::ModuleVersionValue(L"FileVersion"));
   } else if (reason == DLL_PROCESS_DETACH) {

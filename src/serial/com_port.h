@@ -40,6 +40,10 @@ class COMPort {
   void Close();
 
   bool IsOpen() const;
+  // True once a read found the line gone (a hang-up: the adapter unplugged,
+  // the peer of a pseudo-terminal closed) rather than merely quiet; Read
+  // still returns 0 then. Open and Close clear it.
+  bool HasFailed() const { return mFailed; }
   // The path last opened, for the link's reconnect.
   const MVX::MVXString& PortName() const { return mPortName; }
   // The rate last asked for.
@@ -52,6 +56,7 @@ class COMPort {
   MVX::MVXString mPortName;        // path last opened; empty until the first open
   std::unique_ptr<Handle> mHandle;  // null while closed
   uint32_t mBaudRate = 0;           // rate last asked for
+  bool mFailed = false;             // a read failed with an error since the last open
 };
 
 // Lists the machine's serial ports as paths that COMPort::Open accepts, leaving

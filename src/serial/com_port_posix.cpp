@@ -88,6 +88,7 @@ bool COMPort::IsOpen() const { return mHandle != nullptr; }
 
 bool COMPort::Open(const MVX::MVXString& name, int32_t baudRate) {
   Close();
+  mFailed = false;
   mPortName = name;
   mBaudRate = static_cast<uint32_t>(baudRate);
 
@@ -178,12 +179,18 @@ size_t COMPort::Read(uint8_t* buffer, size_t capacity) {
   ssize_t count = ::read(fd, buffer, capacity);
   if (count == 0 || (count < 0 && (errno == EAGAIN || errno == EINTR))) {
     pollfd ready{fd, POLLIN, 0};
-    if (::poll(&ready, 1, kReadWaitMs) > 0) count = ::read(fd, buffer, capacity);
+    if (::poll(&ready, 1, kReadWaitMs) > 0) {
+      count = ::read(fd, buffer, capacity);
+      // A hung-up tty polls readable for ever and reads nothing.
+      if (count == 0 && (ready.revents & (POLLHUP | POLLERR)) != 0) mFailed = true;
+    }
   }
+  if (count < 0 && errno != EAGAIN && errno != EINTR) mFailed = true;
   return count > 0 ? static_cast<size_t>(count) : 0;
 }
 
 void COMPort::Close() {
+  mFailed = false;
   if (!mHandle) return;
   // Exclusive mode belongs to the tty, not to this descriptor: clear it so
   // that the port can be opened again while its other end lives on.

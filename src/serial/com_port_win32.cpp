@@ -167,7 +167,11 @@ size_t COMPort::Read(uint8_t* buffer, size_t capacity) {
   const DWORD asked = static_cast<DWORD>(std::min<size_t>(capacity, MAXDWORD));
   DWORD count = 0;
   if (!ReadFile(file, buffer, asked, nullptr, &operation.record)) {
-    if (GetLastError() != ERROR_IO_PENDING) return 0;
+    if (GetLastError() != ERROR_IO_PENDING) {
+      // The device is gone (unplugged adapter) or the handle is unusable.
+      mFailed = true;
+      return 0;
+    }
     if (WaitForSingleObject(operation.event.Get(), kReadWaitMs) != WAIT_OBJECT_0) {
       // The buffer belongs to the caller once this returns: the read must be
       // over by then. Bytes it took before the cancellation are returned.
@@ -179,6 +183,7 @@ size_t COMPort::Read(uint8_t* buffer, size_t capacity) {
 }
 
 void COMPort::Close() {
+  mFailed = false;
   if (!mHandle) return;
   mHandle.reset();
   com_port_log::Closed(mPortName);

@@ -4,9 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "fake_host.h"
-#include "hostkit_registration.h"
 #include "host/host_services.h"
+#include "hostkit_registration.h"
 #include "support/module_log.h"
+#include "support/progress_window.h"
 
 using corvane::testing::FakeLogService;
 
@@ -54,9 +55,16 @@ class FakeProgress final : public corvane::HostProgress {
   }
   uint32_t CORVANE_STDCALL AddRef() override { return static_cast<uint32_t>(++refs); }
   uint32_t CORVANE_STDCALL Release() override { return static_cast<uint32_t>(--refs); }
-  int32_t CORVANE_STDCALL SetProgress(int32_t, const wchar_t*) override { return 0; }
-  int32_t CORVANE_STDCALL Close() override { return 0; }
+  int32_t CORVANE_STDCALL SetProgress(int32_t percent, const wchar_t* text) override {
+    calls.push_back(std::to_wstring(percent) + L"|" + text);
+    return 0;
+  }
+  int32_t CORVANE_STDCALL Close() override {
+    calls.emplace_back(L"close");
+    return 0;
+  }
   std::atomic<int> refs{0};
+  std::vector<std::wstring> calls;
 };
 
 // The object the progress service creates; its ninth method opens the window.
@@ -127,6 +135,29 @@ TEST(HostServices, ProgressWindowsAreMadeForTheProcessKey) {
   corvane::testing::UnregisterHostkit();
 }
 
+TEST(HostServices, LayersBelowOpenProgressWindowsThatCloseWhenLetGo) {
+  static FakeProgressService service;
+  corvane::testing::RegisterHostkit(&service);
+  corvane::ConnectProgressWindows();
+  MVX::ProgressWindows* windows = MVX::HostProgressWindows();
+  ASSERT_NE(windows, nullptr);
+  {
+    const std::unique_ptr<MVX::ProgressWindow> window = windows->Open(L"Updating", L"First");
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(service.factory.opened, L"1|Updating|First|0");
+    window->SetProgress(5);
+    window->SetText(L"Second");  // the host takes the text with a percentage
+    window->SetProgress(60);
+    EXPECT_EQ(service.factory.window.refs.load(), 1);
+  }
+  EXPECT_EQ(service.factory.window.calls,
+            (std::vector<std::wstring>{L"5|First", L"5|Second", L"60|Second", L"close"}));
+  EXPECT_EQ(service.factory.window.refs.load(), 0);
+  corvane::ReleaseHostServices();
+  EXPECT_EQ(MVX::HostProgressWindows(), nullptr);
+  corvane::testing::UnregisterHostkit();
+}
+
 namespace {
 
 class FakeRegistration final : public corvane::HostRegistrationService {
@@ -153,8 +184,8 @@ TEST(HostServices, OnlyPreReleaseVersionsAreAnnounced) {
   EXPECT_FALSE(corvane::AnnounceIfPreRelease(L"Corvane Controller", L"2.1 final dev"));
   EXPECT_TRUE(corvane::AnnounceIfPreRelease(L"Corvane Controller", L"2.1 beta"));
   EXPECT_TRUE(corvane::AnnounceIfPreRelease(L"Corvane Controller", L"2.1 Final"));
-  EXPECT_EQ(service.announced,
-            (std::vector<std::wstring>{L"Corvane Controller 2.1 beta", L"Corvane Controller 2.1 Final"}));
+  EXPECT_EQ(service.announced, (std::vector<std::wstring>{L"Corvane Controller 2.1 beta",
+                                                          L"Corvane Controller 2.1 Final"}));
   corvane::ReleaseHostServices();
   corvane::testing::UnregisterHostkit();
 }
