@@ -78,4 +78,22 @@ std::string ProgressBar(int percent, std::string_view text, int width) {
   return bar;
 }
 
+std::string MinutesSeconds(double seconds) {
+  const auto whole = static_cast<long>(std::max(0.0, seconds));
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+  return text;
+}
+
+std::string ProgressLine(std::string_view title, int percent, std::string_view text,
+                         double elapsedSeconds) {
+  std::string line = std::string(title) + (title.empty() ? "" : " ") + ProgressBar(percent, text);
+  line += "  " + MinutesSeconds(elapsedSeconds);
+  if (percent >= 100) return line + ", done";
+  // Before the first percent there is no pace to go by.
+  if (percent <= 0) return line;
+  const double left = elapsedSeconds * (100 - percent) / percent;
+  return line + ", about " + MinutesSeconds(left + 0.5) + " left";
+}
+
 }  // namespace corvane::recorder

@@ -23,6 +23,7 @@
 #include "summary.h"
 #include "support/path.h"
 #include "support/utf8.h"
+#include "wrist_unit_sim.h"
 
 namespace corvane::recorder {
 namespace {
@@ -64,13 +65,6 @@ std::string Fixed(double value, int decimals) {
   return text;
 }
 
-std::string MinutesSeconds(double seconds) {
-  const auto whole = static_cast<long>(seconds);
-  char text[32];
-  std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
-  return text;
-}
-
 std::string PathInFolder(const std::wstring& folder, const std::string& name) {
   return MVX::WideToUtf8((MVX::Path(folder) / MVX::Utf8ToWide(name)).Wide());
 }
@@ -96,14 +90,23 @@ std::string DateTimeText(const std::tm& t) {
 // keeps the pointers it was given.
 struct HostServices {
   Console console;
+  DeviceEvents events;
   LogFile log;
   TerminalProgressService progress;
   HostkitClassObject classObject;
 
   HostServices(bool quiet, bool terminal)
-      : console(quiet, terminal), progress(console, [] { return InterruptCount() > 0; }),
-        classObject(log, progress) {}
+      : console(quiet, terminal), progress(console, log, [] { return InterruptCount() > 0; }),
+        classObject(log, progress) {
+    log.WatchModuleLines(&events);
+  }
 };
+
+// The module tells its back end only in the version text: the wrist unit's
+// driver names its generation there.
+bool IsWristUnitVersion(const std::string& version) {
+  return version.find("Nano") != std::string::npos;
+}
 
 // Everything that comes back while recording, and where it goes.
 class Recording final : public LineListener {
@@ -244,7 +247,15 @@ class Recording final : public LineListener {
     return ok;
   }
 
-  std::string Summary() const { return FormatSummary(mRows, mBeats, mRowsWritten); }
+  std::string Summary(const DeviceReport& device) const {
+    return FormatSummary(mRows, mBeats, mRowsWritten, device);
+  }
+  void SetGeneration(std::string generation, bool wristUnit) {
+    mGeneration = std::move(generation);
+    mWristUnit = wristUnit;
+  }
+  const std::string& Generation() const { return mGeneration; }
+  bool WristUnit() const { return mWristUnit; }
   uint64_t RowsWritten() const { return mRowsWritten; }
 
  private:
@@ -279,6 +290,8 @@ class Recording final : public LineListener {
   std::string mCuff = "1";
   bool mCountdownSeen = false;
   double mCountdown = 0;
+  std::string mGeneration;
+  bool mWristUnit = false;
 };
 
 // The device module with the host's calls around it: opened up to a found
@@ -313,6 +326,36 @@ class DeviceLink {
   bool mInitialised = false;
   bool mFound = false;
 };
+
+// Finds the device; a firmware update on the way is reported with its
+// outcome, and one that failed ends the run with its reason.
+void OpenDevice(DeviceLink& link, HostServices& host, const std::string& wantedPort) {
+  bool found = true;
+  try {
+    link.Open();
+  } catch (const Failure&) {
+    found = false;
+  }
+  const DeviceEventCounts events = host.events.Counts();
+  if (!events.updateOutcome.empty()) {
+    host.log.Write("recorder: firmware update " +
+                   std::string(events.updateFailed ? "failed: " : "succeeded: ") +
+                   events.updateOutcome);
+  }
+  if (events.updateFailed) {
+    // The probe may have gone on to another back end; a unit whose update
+    // failed is not recorded from, nor is the wrong device.
+    throw Failure(kExitFailure, "the wrist unit's firmware update failed (" +
+                                    events.updateOutcome +
+                                    "); nothing was recorded. Restart the unit and try again; "
+                                    "the module log holds the details");
+  }
+  if (!found) {
+    throw Failure(kExitFailure, wantedPort.empty()
+                                    ? "the module found no device"
+                                    : "the module found no wrist unit on " + wantedPort);
+  }
+}
 
 void CheckInterrupt() {
   if (InterruptCount() > 0) throw Failure(kExitInterrupted, "interrupted");
@@ -440,11 +483,24 @@ int Record(const Options& options, HostServices& host, DeviceLink& link, Session
   const std::string serial = Query(session, "?dev/serialnum");
   const std::string version = Query(session, "?dev/version");
   const std::string device = link.DeviceName().empty() ? "Corvane" : link.DeviceName();
-  console.Message("Device: " + device + ", serial " + (serial.empty() ? "unknown" : serial) +
-                  ", version " + (version.empty() ? "unknown" : version) + ", id " +
-                  std::to_string(id));
-  log.Write("recorder: device " + device + ", serial " + serial + ", version " + version +
-            ", id " + std::to_string(id));
+  const bool wristUnit = IsWristUnitVersion(version);
+  const std::string port = wristUnit ? host.events.Counts().port : std::string();
+  recording.SetGeneration(wristUnit ? "Nano generation (Vive Zore wrist unit)"
+                                    : "Controller generation",
+                          wristUnit);
+  if (!wristUnit && (!options.port.empty() || options.wristUnitSim)) {
+    // The module goes on to the Controller library when no wrist unit
+    // answers; that is not the recording asked for.
+    throw Failure(kExitFailure, "no wrist unit answered" +
+                                    (options.port.empty() ? std::string() : " on " + options.port) +
+                                    " (the module found a Controller instead)");
+  }
+  const std::string where = recording.Generation() + (port.empty() ? "" : " on " + port);
+  console.Message("Device: " + device + ", " + where + ", serial " +
+                  (serial.empty() ? "unknown" : serial) + ", version " +
+                  (version.empty() ? "unknown" : version) + ", id " + std::to_string(id));
+  log.Write("recorder: device " + device + ", " + where + ", serial " + serial + ", version " +
+            version + ", id " + std::to_string(id));
   CheckInterrupt();
 
   const control_list::ControlList list = ReadControlList(session, module);
@@ -554,7 +610,7 @@ int Run(const Options& options) {
   Console& console = host.console;
   InstallInterruptHandler();
 
-  if (!options.simSettings.empty()) {
+  if (!options.simSettings.empty() && !options.wristUnitSim) {
     std::error_code error;
     const auto path = std::filesystem::absolute(
         platform::ToFsPath(MVX::Utf8ToWide(options.simSettings)), error);
@@ -589,6 +645,28 @@ int Run(const Options& options) {
                   ".*: the folder does not exist or is not writable");
     return kExitFailure;
   }
+  // The simulator is started, and the port named, before the module is
+  // loaded: the module lists the ports from the environment.
+  std::unique_ptr<SimulatedWristUnit> simulator;
+  std::string wantedPort = options.port;
+  if (options.wristUnitSim) {
+    try {
+      simulator = std::make_unique<SimulatedWristUnit>(
+          PathInFolder(MVX::Path().Wide(), SimulatorProgramName()), options.simSettings);
+    } catch (const SimulatorError& error) {
+      console.Error(std::string("error: ") + error.what());
+      host.log.Write(std::string("recorder: ") + error.what());
+      host.log.Close();
+      return kExitFailure;
+    }
+    wantedPort = simulator->Port();
+    console.Message("Simulated wrist unit started on " + wantedPort);
+    host.log.Write("recorder: simulated wrist unit started on " + wantedPort);
+  }
+  if (!wantedPort.empty()) {
+    SetEnvironment("CORVANE_SERIAL_PORTS", wantedPort);
+    console.Message("Looking for the wrist unit on " + wantedPort + " ...");
+  }
   RegisterHostkit(&host.classObject);
 
   int code = kExitOk;
@@ -597,7 +675,7 @@ int Run(const Options& options) {
   try {
     RecorderHostObject hostObject;
     DeviceLink link(modulePath, hostObject);
-    link.Open();
+    OpenDevice(link, host, wantedPort);
     Session session(link.module(), record);
     if (recording) {
       code = Record(options, host, link, session, record);
@@ -620,13 +698,25 @@ int Run(const Options& options) {
   }
   if (recorded) {
     if (!record.Close(options.out, "Corvane recording, " + record.StartText())) code = kExitFailure;
-    const std::string summary = record.Summary();
+    const DeviceEventCounts events = host.events.Counts();
+    DeviceReport device;
+    device.generation = record.Generation();
+    device.wristUnit = record.WristUnit();
+    if (device.wristUnit) device.port = events.port;
+    device.sequenceErrors = events.sequenceErrors;
+    device.lostFrames = events.lostFrames;
+    device.reconnects = events.reconnects;
+    const std::string summary = record.Summary(device);
     host.log.Write(summary);
     if (!console.Quiet()) std::fputs(summary.c_str(), stdout);
   } else {
     record.CloseFiles(options.out);
   }
   UnregisterHostkit();
+  if (simulator) {
+    simulator.reset();
+    host.log.Write("recorder: simulated wrist unit stopped");
+  }
   host.log.Close();
   return code;
 }
