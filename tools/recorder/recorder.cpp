@@ -255,6 +255,10 @@ class Recording final : public LineListener {
     mWristUnit = wristUnit;
   }
   const std::string& Generation() const { return mGeneration; }
+  // The unit's counter breaks before the sampling (a restart after an
+  // update, the search) lose nothing of the recording.
+  void SetEventBaseline(const DeviceEventCounts& counts) { mEventBaseline = counts; }
+  const DeviceEventCounts& EventBaseline() const { return mEventBaseline; }
   bool WristUnit() const { return mWristUnit; }
   uint64_t RowsWritten() const { return mRowsWritten; }
 
@@ -292,6 +296,7 @@ class Recording final : public LineListener {
   double mCountdown = 0;
   std::string mGeneration;
   bool mWristUnit = false;
+  DeviceEventCounts mEventBaseline;
 };
 
 // The device module with the host's calls around it: opened up to a found
@@ -341,6 +346,7 @@ void OpenDevice(DeviceLink& link, HostServices& host, const std::string& wantedP
     host.log.Write("recorder: firmware update " +
                    std::string(events.updateFailed ? "failed: " : "succeeded: ") +
                    events.updateOutcome);
+    if (!events.updateFailed) host.console.Message("Firmware update: " + events.updateOutcome);
   }
   if (events.updateFailed) {
     // The probe may have gone on to another back end; a unit whose update
@@ -529,6 +535,7 @@ int Record(const Options& options, HostServices& host, DeviceLink& link, Session
   }
   CheckInterrupt();
 
+  recording.SetEventBaseline(host.events.Counts());
   Command(session, "?in/sampler/start", log, kSamplerTimeoutMs);
   recording.StartClock(started);
   log.Write("recorder: recording started " + DateTimeText(started));
@@ -703,9 +710,10 @@ int Run(const Options& options) {
     device.generation = record.Generation();
     device.wristUnit = record.WristUnit();
     if (device.wristUnit) device.port = events.port;
-    device.sequenceErrors = events.sequenceErrors;
-    device.lostFrames = events.lostFrames;
-    device.reconnects = events.reconnects;
+    const DeviceEventCounts& before = record.EventBaseline();
+    device.sequenceErrors = events.sequenceErrors - before.sequenceErrors;
+    device.lostFrames = events.lostFrames - before.lostFrames;
+    device.reconnects = events.reconnects - before.reconnects;
     const std::string summary = record.Summary(device);
     host.log.Write(summary);
     if (!console.Quiet()) std::fputs(summary.c_str(), stdout);
