@@ -35,4 +35,8 @@ ProgramResult RunRecorder(const std::vector<std::string>& args);
 void ExpectCompleteRecording(const std::string& prefix, size_t rows,
                              const std::vector<std::string>& notes, size_t deflatedRows = 0);
 
+// Linux: after a run with --wrist-unit-sim whose output is `output`, the
+// simulator it started has ended and its folder is gone.
+void ExpectSimulatorStopped(const std::string& output);
+
 }  // namespace corvane::recorder::testing

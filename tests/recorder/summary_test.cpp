@@ -103,7 +103,7 @@ TEST(RecorderProgressBar, NamesTheWindowAndEstimatesTheTimeLeftFromThePace) {
     double elapsed;
     const char* tail;  // after the bar and its text
   } cases[] = {
-      {0, 1.2, "  Erasing  0:01"},                // no pace yet, no estimate
+      {0, 1.2, "  Erasing  0:01"},  // no pace yet, no estimate
       {25, 10.0, "  Erasing  0:10, about 0:30 left"},
       {50, 61.0, "  Erasing  1:01, about 1:01 left"},
       {99, 99.0, "  Erasing  1:39, about 0:01 left"},

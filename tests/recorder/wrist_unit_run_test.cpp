@@ -4,6 +4,7 @@
 // update that fails, and a hang-up of the line during the recording.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 
@@ -15,6 +16,10 @@ namespace {
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
+
+}  // namespace
+
+namespace {
 
 // Quick timings of the simulated unit's update steps.
 constexpr char kQuickUpdate[] = "bootloader_entry_ms = 100\nerase_ms = 300\nrestart_ms = 300\n";
@@ -34,21 +39,33 @@ WristRun RecordFromSimulator(const std::string& name, const std::string& setting
   const std::string folder = FreshFolder(name);
   WristRun run;
   run.prefix = folder + "/rec";
-  run.result = RunRecorder({"--wrist-unit-sim", "--sim-settings",
-                            WriteSimSettings(folder, settings), "--duration", seconds, "--out",
-                            run.prefix});
+  run.result =
+      RunRecorder({"--wrist-unit-sim", "--sim-settings", WriteSimSettings(folder, settings),
+                   "--duration", seconds, "--out", run.prefix});
   run.log = ReadText(run.prefix + ".log");
   return run;
 }
 
-// The simulator is gone with its folder once the recorder has ended.
+}  // namespace
+
+// No process runs with the simulator's port on its command line any more,
+// and its folder is gone.
 void ExpectSimulatorStopped(const std::string& output) {
   std::smatch match;
-  ASSERT_TRUE(std::regex_search(output, match, std::regex("Simulated wrist unit started on (\\S+)")))
+  ASSERT_TRUE(
+      std::regex_search(output, match, std::regex("Simulated wrist unit started on (\\S+)")))
       << output;
-  const std::filesystem::path port = match[1].str();
-  EXPECT_FALSE(std::filesystem::exists(port.parent_path())) << port;
+  const std::string port = match[1].str();
+  EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(port).parent_path())) << port;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    std::string command = ReadText((entry.path() / "cmdline").string());
+    std::replace(command.begin(), command.end(), '\0', ' ');
+    EXPECT_FALSE(Contains(command, port)) << entry.path() << ": " << command;
+  }
 }
+
+namespace {
 
 uint64_t LostFrames(const std::string& output) {
   std::smatch match;
@@ -94,11 +111,13 @@ TEST(WristUnitRecording, InstallsTheNewerImageBeforeRecording) {
   // The unit runs the new firmware: the patch number went up.
   EXPECT_TRUE(Contains(output, "Nano firmware v2.1.1.")) << output;
 
-  EXPECT_TRUE(Contains(run.log, "recorder: progress window \"Updating Vive Zore wrist unit\" "
-                                "opened: Entering update mode"))
+  EXPECT_TRUE(Contains(run.log,
+                       "recorder: progress window \"Updating Vive Zore wrist unit\" "
+                       "opened: Entering update mode"))
       << run.log;
-  EXPECT_TRUE(Contains(run.log, "recorder: progress window \"Updating Vive Zore wrist unit\" "
-                                "closed after "))
+  EXPECT_TRUE(Contains(run.log,
+                       "recorder: progress window \"Updating Vive Zore wrist unit\" "
+                       "closed after "))
       << run.log;
   EXPECT_TRUE(Contains(run.log, "recorder: firmware update succeeded: Image update complete"))
       << run.log;
@@ -110,19 +129,20 @@ TEST(WristUnitRecording, InstallsTheNewerImageBeforeRecording) {
 // The unit never comes back from its restart, so this waits out the module's
 // 40 s for it.
 TEST(WristUnitRecording, AFailedUpdateRecordsNothingAndSaysWhy) {
-  const WristRun run =
-      RecordFromSimulator("wrist-update-fails", std::string(kQuickUpdate) + "restart_hangs = 1\n",
-                          "2");
+  const WristRun run = RecordFromSimulator("wrist-update-fails",
+                                           std::string(kQuickUpdate) + "restart_hangs = 1\n", "2");
   const std::string& output = run.result.output;
   EXPECT_EQ(run.result.exitCode, 2) << output;
-  EXPECT_TRUE(Contains(output, "error: the wrist unit's firmware update failed (Wrist unit Reboot "
-                               "didn't complete successfully); nothing was recorded"))
+  EXPECT_TRUE(Contains(output,
+                       "error: the wrist unit's firmware update failed (Wrist unit Reboot "
+                       "didn't complete successfully); nothing was recorded"))
       << output;
   for (const char* extension : {".csv", ".edf", ".png"}) {
     EXPECT_FALSE(Exists(run.prefix + extension)) << extension;
   }
-  EXPECT_TRUE(Contains(run.log, "recorder: firmware update failed: Wrist unit Reboot didn't "
-                                "complete successfully"))
+  EXPECT_TRUE(Contains(run.log,
+                       "recorder: firmware update failed: Wrist unit Reboot didn't "
+                       "complete successfully"))
       << run.log;
   ExpectSimulatorStopped(output);
 }

@@ -12,11 +12,11 @@
 namespace corvane::recorder {
 
 struct DeviceEventCounts {
-  std::string port;            // last port the wrist-unit search tried
-  uint64_t sequenceErrors = 0; // breaks in the unit's sample counter
-  uint64_t lostFrames = 0;     // data frames missing at those breaks
-  uint64_t reconnects = 0;     // the driver reopened the port
-  std::string updateOutcome;   // the module's last line about an update's end
+  std::string port;             // last port the wrist-unit search tried
+  uint64_t sequenceErrors = 0;  // breaks in the unit's sample counter
+  uint64_t lostFrames = 0;      // data frames missing at those breaks
+  uint64_t reconnects = 0;      // the driver reopened the port
+  std::string updateOutcome;    // the module's last line about an update's end
   bool updateFailed = false;
 };
 

@@ -96,7 +96,8 @@ struct HostServices {
   HostkitClassObject classObject;
 
   HostServices(bool quiet, bool terminal)
-      : console(quiet, terminal), progress(console, log, [] { return InterruptCount() > 0; }),
+      : console(quiet, terminal),
+        progress(console, log, [] { return InterruptCount() > 0; }),
         classObject(log, progress) {
     log.WatchModuleLines(&events);
   }
@@ -196,8 +197,8 @@ class Recording final : public LineListener {
 
   void ShowStatus(bool force = false) {
     const auto& beat = mBeats.Last();
-    std::string status = Fixed(std::chrono::duration<double>(Clock::now() - mStart).count(), 1) +
-                         " s";
+    std::string status =
+        Fixed(std::chrono::duration<double>(Clock::now() - mStart).count(), 1) + " s";
     if (beat[0] != 0) {
       status += "  BP " + Fixed(ToPhysical(kSystolic, beat[0]), 0) + "/" +
                 Fixed(ToPhysical(kDiastolic, beat[2]), 0) + " (" +
@@ -351,8 +352,7 @@ void OpenDevice(DeviceLink& link, HostServices& host, const std::string& wantedP
   if (events.updateFailed) {
     // The probe may have gone on to another back end; a unit whose update
     // failed is not recorded from, nor is the wrong device.
-    throw Failure(kExitFailure, "the wrist unit's firmware update failed (" +
-                                    events.updateOutcome +
+    throw Failure(kExitFailure, "the wrist unit's firmware update failed (" + events.updateOutcome +
                                     "); nothing was recorded. Restart the unit and try again; "
                                     "the module log holds the details");
   }
@@ -395,8 +395,8 @@ control_list::ControlList ReadControlList(Session& session, Module& module) {
   try {
     return control_list::ParseControlList(*text);
   } catch (const control_list::ParseError& error) {
-    throw Failure(kExitFailure, std::string("the device's control list is unreadable: ") +
-                                    error.what());
+    throw Failure(kExitFailure,
+                  std::string("the device's control list is unreadable: ") + error.what());
   }
 }
 
@@ -443,8 +443,8 @@ void PressButton(Session& session, const control_list::Control& button, Console&
   }
 }
 
-void ApplySettings(Session& session, const control_list::ControlList& list,
-                   const Options& options, Console& console, LogFile& log) {
+void ApplySettings(Session& session, const control_list::ControlList& list, const Options& options,
+                   Console& console, LogFile& log) {
   std::vector<Choice> plan;
   std::vector<const control_list::Control*> buttons;
   try {
@@ -491,9 +491,8 @@ int Record(const Options& options, HostServices& host, DeviceLink& link, Session
   const std::string device = link.DeviceName().empty() ? "Corvane" : link.DeviceName();
   const bool wristUnit = IsWristUnitVersion(version);
   const std::string port = wristUnit ? host.events.Counts().port : std::string();
-  recording.SetGeneration(wristUnit ? "Nano generation (Vive Zore wrist unit)"
-                                    : "Controller generation",
-                          wristUnit);
+  recording.SetGeneration(
+      wristUnit ? "Nano generation (Vive Zore wrist unit)" : "Controller generation", wristUnit);
   if (!wristUnit && (!options.port.empty() || options.wristUnitSim)) {
     // The module goes on to the Controller library when no wrist unit
     // answers; that is not the recording asked for.
@@ -619,17 +618,16 @@ int Run(const Options& options) {
 
   if (!options.simSettings.empty() && !options.wristUnitSim) {
     std::error_code error;
-    const auto path = std::filesystem::absolute(
-        platform::ToFsPath(MVX::Utf8ToWide(options.simSettings)), error);
+    const auto path =
+        std::filesystem::absolute(platform::ToFsPath(MVX::Utf8ToWide(options.simSettings)), error);
     if (!std::filesystem::is_regular_file(path, error)) {
       console.Error("error: no such settings file: " + options.simSettings);
       return kExitUsage;
     }
     SetEnvironment("CORVANE_SIM_SETTINGS", MVX::WideToUtf8(platform::FromFsPath(path)));
   }
-  const std::string modulePath = options.module.empty()
-                                     ? PathInFolder(MVX::Path().Wide(), "Corvane.kvwdll")
-                                     : options.module;
+  const std::string modulePath =
+      options.module.empty() ? PathInFolder(MVX::Path().Wide(), "Corvane.kvwdll") : options.module;
   const bool recording = options.command == Options::Command::Record;
   if (recording && !options.overwrite) {
     // An earlier recording is never replaced without being asked for.

@@ -72,8 +72,8 @@ std::string FormatSummary(const RowAssembler& rows, const BeatStatistics& beats,
     list += (list.empty() ? "" : ", ") + entry;
   }
   if (!trailing.empty()) text += "  short at the end    " + trailing + " samples\n";
-  text += "  gaps                " + (gaps.empty() ? std::string("none") : gaps + " samples short") +
-          "\n";
+  text += "  gaps                " +
+          (gaps.empty() ? std::string("none") : gaps + " samples short") + "\n";
   if (device.wristUnit) {
     // The unit numbers its data frames; what it sent but never arrived is
     // not in the rows, which run on across the break.
@@ -84,7 +84,8 @@ std::string FormatSummary(const RowAssembler& rows, const BeatStatistics& beats,
                     static_cast<double>(device.lostFrames) / kSampleRate,
                     static_cast<unsigned long long>(device.sequenceErrors),
                     device.sequenceErrors == 1 ? "" : "s");
-      lost += std::string(seconds) + " of the unit's sample counter; the rows run on across "
+      lost += std::string(seconds) +
+              " of the unit's sample counter; the rows run on across "
               "them, so the times after a break are early by the frames lost";
     }
     text += "  lost data frames    " + lost + "\n";

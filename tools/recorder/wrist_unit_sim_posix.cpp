@@ -70,12 +70,13 @@ struct SimulatedWristUnit::Process {
 SimulatedWristUnit::SimulatedWristUnit(const std::string& program, const std::string& settings)
     : mProcess(std::make_unique<Process>()) {
   if (access(program.c_str(), X_OK) != 0) {
-    throw SimulatorError("the simulated wrist unit " + program + " is not there; build the "
+    throw SimulatorError("the simulated wrist unit " + program +
+                         " is not there; build the "
                          "sim-vivezore target");
   }
   const char* tmp = getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr && *tmp != 0 ? tmp : "/tmp") +
-                        "/corvane-record-XXXXXX";
+  std::string pattern =
+      std::string(tmp != nullptr && *tmp != 0 ? tmp : "/tmp") + "/corvane-record-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) {
     throw SimulatorError("no temporary folder for the simulated wrist unit: " +
                          std::string(std::strerror(errno)));
