@@ -64,6 +64,7 @@ FinapresNanoDriver::FinapresNanoDriver(const std::vector<MVX::MVXString>& ports,
     : mClock(clock),
       mKeepAliveTimer(kLinkPeriodMs, clock),
       mLinkTimer(kLinkPeriodMs, clock),
+      mHangUpRetryTimer(kHangUpRetryMs, clock),
       mReceive([this](uint8_t* buffer, size_t capacity) { return mPort.Read(buffer, capacity); }) {
   SearchPorts(ports);
   mStatus.mBusy = 0;
@@ -138,7 +139,12 @@ bool FinapresNanoDriver::SendAndWait(NanoMessage& request, uint32_t timeoutMs) {
     if (mPort.Write(request.Frame(), request.FrameSize(), static_cast<uint32_t>(left))) break;
     MVX_TRACE(MVX::kUnitNanoDriver, L"Send failed.");
     Log(L"!!! Nano driver: Failed to send '" + Letter(letter) + L"' message");
-    if (++failures >= 2 || !Reconnect()) return false;
+    if (++failures >= 2) return false;
+    if (!Reconnect()) {
+      // Keep trying from Poll while a unit that was found is away.
+      mHungUp = mConnectStatus == dmsError_Online;
+      return false;
+    }
   }
 
   for (;;) {
@@ -191,8 +197,17 @@ bool FinapresNanoDriver::Poll() {
 
 void FinapresNanoDriver::RecoverFromHangUp() {
   // A hung-up line delivers nothing ever again: re-open it by name, as after
-  // a failed write. Bytes it delivered before are already in the buffer.
-  if (mPort.HasFailed()) Reconnect();
+  // a failed write, and while the device is away (an adapter being plugged
+  // in again) keep trying, so that the samples resume as soon as it is back.
+  // Bytes the line delivered before are already in the receive buffer.
+  if (mPort.HasFailed()) {
+    mHungUp = true;
+  } else if (!mHungUp || mPort.IsOpen() || !mHangUpRetryTimer.Elapsed()) {
+    if (mPort.IsOpen()) mHungUp = false;
+    return;
+  }
+  mHangUpRetryTimer.Restart();
+  if (Reconnect()) mHungUp = false;
 }
 
 bool FinapresNanoDriver::Reconnect() {

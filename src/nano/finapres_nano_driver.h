@@ -35,6 +35,7 @@ class FinapresNanoDriver : public FinapresAPI_I {
   // Status error values of the driver's own.
   static constexpr int32_t kDeviceErrorBase = 0x100;
   static constexpr int32_t kLinkSilenceError = 321;
+  static constexpr int64_t kHangUpRetryMs = 200;
 
   // Searches `ports` in order for a wrist unit.
   explicit FinapresNanoDriver(const std::vector<MVX::MVXString>& ports,
@@ -119,7 +120,8 @@ class FinapresNanoDriver : public FinapresAPI_I {
   void HandleData(const NanoMessage& message);
   void HandleBeat(const NanoMessage& message);
   void HandleVersion(const NanoMessage& message);
-  // Re-opens the port after a read found it hung up.
+  // Re-opens the port after a read found it hung up, and keeps trying while
+  // it stays closed, at most every kHangUpRetryMs.
   void RecoverFromHangUp();
   uint32_t CuffSelector() const { return mCuff == kCuff1 ? 1u : 2u; }
   template <typename Record>
@@ -131,6 +133,8 @@ class FinapresNanoDriver : public FinapresAPI_I {
   std::deque<NanoMessage> mOutgoing;               // sent oldest first by Poll
   MVX::IntervalTimer mKeepAliveTimer;              // 1000 ms, while measuring
   MVX::IntervalTimer mLinkTimer;                   // restarted by every valid frame
+  MVX::IntervalTimer mHangUpRetryTimer;            // paces re-opening a hung-up port
+  bool mHungUp = false;                            // the port hung up and is not back yet
   COMPort mPort;                                   // the unit's serial port
   ReceiveBuffer mReceive;                          // refills from mPort
   nano::StatusFrame mLastStatus;                   // the latest 's' frame

@@ -179,14 +179,20 @@ size_t COMPort::Read(uint8_t* buffer, size_t capacity) {
   ssize_t count = ::read(fd, buffer, capacity);
   if (count == 0 || (count < 0 && (errno == EAGAIN || errno == EINTR))) {
     pollfd ready{fd, POLLIN, 0};
-    if (::poll(&ready, 1, kReadWaitMs) > 0) {
-      count = ::read(fd, buffer, capacity);
-      // A hung-up tty polls readable for ever and reads nothing.
-      if (count == 0 && (ready.revents & (POLLHUP | POLLERR)) != 0) mFailed = true;
-    }
+    if (::poll(&ready, 1, kReadWaitMs) > 0) count = ::read(fd, buffer, capacity);
   }
-  if (count < 0 && errno != EAGAIN && errno != EINTR) mFailed = true;
-  return count > 0 ? static_cast<size_t>(count) : 0;
+  if (count > 0) return static_cast<size_t>(count);
+  // A hung-up line (unplugged adapter, closed pseudo-terminal master) reads
+  // 0 like a quiet one, or fails; only its poll state tells them apart.
+  if (count < 0 && errno != EAGAIN && errno != EINTR) {
+    mFailed = true;
+    return 0;
+  }
+  pollfd state{fd, POLLIN, 0};
+  if (::poll(&state, 1, 0) > 0 && (state.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    mFailed = true;
+  }
+  return 0;
 }
 
 void COMPort::Close() {

@@ -12,6 +12,7 @@
 #include "firmware_image_writer.h"
 #include "log_capture.h"
 #include "nano/firmware_update.h"
+#include "progress_recorder.h"
 #include "support/utf8.h"
 #include "temp_folder.h"
 
@@ -143,27 +144,6 @@ class FakeLink final : public corvane::UpdateLink {
   int64_t mRestartAt = 0;
 };
 
-// Records what the host's progress window would show.
-struct Windows final : MVX::ProgressWindows {
-  struct Window final : MVX::ProgressWindow {
-    explicit Window(Windows& w) : windows(w) { ++windows.open; }
-    ~Window() override { --windows.open; }
-    void SetProgress(int32_t percent) override { windows.percents.push_back(percent); }
-    void SetText(std::wstring_view text) override { windows.texts.emplace_back(text); }
-    Windows& windows;
-  };
-  std::unique_ptr<MVX::ProgressWindow> Open(std::wstring_view title,
-                                            std::wstring_view text) override {
-    ++opened;
-    texts.push_back(std::wstring(title) + L"|" + std::wstring(text));
-    return std::make_unique<Window>(*this);
-  }
-  int opened = 0;
-  int open = 0;
-  std::vector<int32_t> percents;
-  std::vector<std::wstring> texts;
-};
-
 std::vector<uint8_t> Pattern(size_t size) {
   std::vector<uint8_t> data(size);
   for (size_t i = 0; i < size; ++i) data[i] = static_cast<uint8_t>(i * 7 + i / 251);
@@ -209,7 +189,7 @@ TEST(FirmwareUpdate, WritesTheImageAndShowsRisingProgress) {
     FakeClock clock;
     ImageFolder files(data);
     FakeLink link(c.unit, clock, 24);
-    Windows windows;
+    corvane::testing::ProgressRecorder windows;
     FirmwareUpdate update(link, clock, &windows);
     ASSERT_TRUE(update.CheckUnit(files.image, corvane::UnitFirmware{kHardware, {2, 1, 0, 100}}));
 
@@ -321,7 +301,7 @@ TEST(FirmwareUpdate, TheProbeUpdatesOnlyWhenTheImageOrTheBootloaderCallsForIt) {
     ImageFolder files(Pattern(300), c.imageHardware);
     if (!c.imageFile) std::filesystem::remove_all(corvane::platform::ToFsPath(files.folder.Wide()));
     FakeLink link(c.unit, clock, 3);
-    Windows windows;
+    corvane::testing::ProgressRecorder windows;
     FirmwareUpdate update(link, clock, &windows);
     EXPECT_EQ(update.CheckUnit(files.image, c.firmware), c.result);
     EXPECT_EQ(link.sent.find('F') != std::string::npos, c.updated);
@@ -385,7 +365,7 @@ TEST(FirmwareUpdate, EachFailureEndsTheUpdateAndReleasesTheWindow) {
     ImageFolder files(Pattern(c.imageBytes));
     files.image.Load(kHardware);
     FakeLink link(c.unit, clock, static_cast<uint32_t>((c.imageBytes + 127) / 128));
-    Windows windows;
+    corvane::testing::ProgressRecorder windows;
     FirmwareUpdate update(link, clock, &windows);
     const int64_t start = clock.now;
     EXPECT_FALSE(update.Run(files.image));
