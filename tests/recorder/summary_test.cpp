@@ -121,14 +121,14 @@ TEST(RecorderSummary, NamesTheWristUnitAndCountsItsLostFrames) {
     ASSERT_TRUE(rows.AddLine("+" + std::to_string(channel) + ",5,5"));
   }
   DeviceReport unit;
-  unit.generation = "Nano generation (Vive Zore wrist unit)";
+  unit.generation = "Nano (Vive Zore wrist unit)";
   unit.port = "/tmp/x/port";
   unit.wristUnit = true;
   unit.sequenceErrors = 2;
   unit.lostFrames = 300;
   unit.reconnects = 1;
   const std::string summary = FormatSummary(rows, BeatStatistics{}, 2, unit);
-  EXPECT_NE(summary.find("device              Nano generation (Vive Zore wrist unit) on "
+  EXPECT_NE(summary.find("generation          Nano (Vive Zore wrist unit) on "
                          "/tmp/x/port\n"),
             std::string::npos)
       << summary;
@@ -137,7 +137,7 @@ TEST(RecorderSummary, NamesTheWristUnitAndCountsItsLostFrames) {
   EXPECT_NE(summary.find("reconnects          1"), std::string::npos) << summary;
 
   unit = DeviceReport{};
-  unit.generation = "Nano generation (Vive Zore wrist unit)";
+  unit.generation = "Nano (Vive Zore wrist unit)";
   unit.wristUnit = true;
   const std::string clean = FormatSummary(rows, BeatStatistics{}, 2, unit);
   EXPECT_NE(clean.find("lost data frames    0\n"), std::string::npos) << clean;
@@ -145,9 +145,9 @@ TEST(RecorderSummary, NamesTheWristUnitAndCountsItsLostFrames) {
 
   // The Controller has no frame counter to speak of.
   DeviceReport controllerReport;
-  controllerReport.generation = "Controller generation";
+  controllerReport.generation = "Controller";
   const std::string controller = FormatSummary(rows, BeatStatistics{}, 2, controllerReport);
-  EXPECT_NE(controller.find("device              Controller generation\n"), std::string::npos);
+  EXPECT_NE(controller.find("generation          Controller\n"), std::string::npos);
   EXPECT_EQ(controller.find("lost data frames"), std::string::npos) << controller;
 }
 
@@ -194,10 +194,17 @@ TEST(RecorderDeviceEvents, ReadsTheWristUnitsStoryFromTheModuleLog) {
   };
   for (const auto& failure : failures) {
     DeviceEvents failed;
+    failed.Observe("  0.0: Nano Driver: Looking for Vive Zore on /dev/ttyUSB1");
     failed.Observe(failure.line);
     counts = failed.Counts();
     EXPECT_TRUE(counts.updateFailed) << failure.line;
     EXPECT_EQ(counts.updateOutcome, failure.outcome);
+    // The search goes on to the next port; the failure is kept.
+    failed.Observe("  9.0: Nano Driver: Looking for Vive Zore on /dev/ttyS0");
+    counts = failed.Counts();
+    EXPECT_FALSE(counts.updateFailed);
+    EXPECT_EQ(counts.failedUpdatePort, "/dev/ttyUSB1");
+    EXPECT_EQ(counts.failedUpdateReason, failure.outcome);
   }
 }
 

@@ -53,6 +53,8 @@ void DeviceEvents::Observe(std::string_view line) {
   std::lock_guard lock(mMutex);
   if (const size_t at = line.find(kSearch); at != std::string_view::npos) {
     mCounts.port = line.substr(at + kSearch.size());
+    mCounts.updateOutcome.clear();
+    mCounts.updateFailed = false;
     return;
   }
   if (line.find(kSequenceError) != std::string_view::npos) {
@@ -68,6 +70,10 @@ void DeviceEvents::Observe(std::string_view line) {
     if (line.find(end.text) == std::string_view::npos) continue;
     mCounts.updateOutcome = AfterDriverName(line);
     mCounts.updateFailed = end.failed;
+    if (end.failed) {
+      mCounts.failedUpdatePort = mCounts.port;
+      mCounts.failedUpdateReason = mCounts.updateOutcome;
+    }
     return;
   }
 }

@@ -16,8 +16,13 @@ struct DeviceEventCounts {
   uint64_t sequenceErrors = 0;  // breaks in the unit's sample counter
   uint64_t lostFrames = 0;      // data frames missing at those breaks
   uint64_t reconnects = 0;      // the driver reopened the port
-  std::string updateOutcome;    // the module's last line about an update's end
+  // The module's line that ended an update on `port`, and whether it failed.
+  std::string updateOutcome;
   bool updateFailed = false;
+  // The last update that failed, on any port: the search may go on to
+  // other ports after it.
+  std::string failedUpdatePort;
+  std::string failedUpdateReason;
 };
 
 class DeviceEvents {

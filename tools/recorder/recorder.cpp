@@ -333,8 +333,19 @@ class DeviceLink {
   bool mFound = false;
 };
 
+// The run ends here when an update failed and no wrist unit was found
+// after it: the search may have gone on to another back end, and neither the
+// unit half updated nor the wrong device is recorded from.
+void RefuseAfterFailedUpdate(const DeviceEventCounts& events) {
+  if (events.failedUpdateReason.empty()) return;
+  throw Failure(kExitFailure, "the wrist unit's firmware update on " + events.failedUpdatePort +
+                                  " failed (" + events.failedUpdateReason +
+                                  "); nothing was recorded. Restart the unit and try again; "
+                                  "the module log holds the details");
+}
+
 // Finds the device; a firmware update on the way is reported with its
-// outcome, and one that failed ends the run with its reason.
+// outcome.
 void OpenDevice(DeviceLink& link, HostServices& host, const std::string& wantedPort) {
   bool found = true;
   try {
@@ -343,20 +354,17 @@ void OpenDevice(DeviceLink& link, HostServices& host, const std::string& wantedP
     found = false;
   }
   const DeviceEventCounts events = host.events.Counts();
-  if (!events.updateOutcome.empty()) {
-    host.log.Write("recorder: firmware update " +
-                   std::string(events.updateFailed ? "failed: " : "succeeded: ") +
-                   events.updateOutcome);
-    if (!events.updateFailed) host.console.Message("Firmware update: " + events.updateOutcome);
+  if (!events.failedUpdateReason.empty()) {
+    host.log.Write("recorder: firmware update on " + events.failedUpdatePort +
+                   " failed: " + events.failedUpdateReason);
   }
-  if (events.updateFailed) {
-    // The probe may have gone on to another back end; a unit whose update
-    // failed is not recorded from, nor is the wrong device.
-    throw Failure(kExitFailure, "the wrist unit's firmware update failed (" + events.updateOutcome +
-                                    "); nothing was recorded. Restart the unit and try again; "
-                                    "the module log holds the details");
+  if (!events.updateOutcome.empty() && !events.updateFailed) {
+    host.log.Write("recorder: firmware update on " + events.port +
+                   " succeeded: " + events.updateOutcome);
+    host.console.Message("Firmware update: " + events.updateOutcome);
   }
   if (!found) {
+    RefuseAfterFailedUpdate(events);
     throw Failure(kExitFailure, wantedPort.empty()
                                     ? "the module found no device"
                                     : "the module found no wrist unit on " + wantedPort);
@@ -491,8 +499,8 @@ int Record(const Options& options, HostServices& host, DeviceLink& link, Session
   const std::string device = link.DeviceName().empty() ? "Corvane" : link.DeviceName();
   const bool wristUnit = IsWristUnitVersion(version);
   const std::string port = wristUnit ? host.events.Counts().port : std::string();
-  recording.SetGeneration(
-      wristUnit ? "Nano generation (Vive Zore wrist unit)" : "Controller generation", wristUnit);
+  recording.SetGeneration(wristUnit ? "Nano (Vive Zore wrist unit)" : "Controller", wristUnit);
+  if (!wristUnit) RefuseAfterFailedUpdate(host.events.Counts());
   if (!wristUnit && (!options.port.empty() || options.wristUnitSim)) {
     // The module goes on to the Controller library when no wrist unit
     // answers; that is not the recording asked for.
@@ -501,11 +509,12 @@ int Record(const Options& options, HostServices& host, DeviceLink& link, Session
                                     " (the module found a Controller instead)");
   }
   const std::string where = recording.Generation() + (port.empty() ? "" : " on " + port);
-  console.Message("Device: " + device + ", " + where + ", serial " +
-                  (serial.empty() ? "unknown" : serial) + ", version " +
-                  (version.empty() ? "unknown" : version) + ", id " + std::to_string(id));
-  log.Write("recorder: device " + device + ", " + where + ", serial " + serial + ", version " +
-            version + ", id " + std::to_string(id));
+  console.Message("Device: " + device + ", serial " + (serial.empty() ? "unknown" : serial) +
+                  ", version " + (version.empty() ? "unknown" : version) + ", id " +
+                  std::to_string(id));
+  console.Message("Generation: " + where);
+  log.Write("recorder: device " + device + ", serial " + serial + ", version " + version + ", id " +
+            std::to_string(id) + ", generation " + where);
   CheckInterrupt();
 
   const control_list::ControlList list = ReadControlList(session, module);

@@ -45,7 +45,7 @@ std::string FormatSummary(const RowAssembler& rows, const BeatStatistics& beats,
                           uint64_t rowsWritten, const DeviceReport& device) {
   std::string text = "Summary\n";
   if (!device.generation.empty()) {
-    text += "  device              " + device.generation +
+    text += "  generation          " + device.generation +
             (device.port.empty() ? "" : " on " + device.port) + "\n";
   }
   char duration[96];
