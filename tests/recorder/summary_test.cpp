@@ -101,18 +101,21 @@ TEST(RecorderProgressBar, NamesTheWindowAndEstimatesTheTimeLeftFromThePace) {
   const struct {
     int percent;
     double elapsed;
-    const char* tail;  // after the bar and its text
+    const char* tail;  // after the bar
   } cases[] = {
-      {0, 1.2, "  Erasing  0:01"},  // no pace yet, no estimate
-      {25, 10.0, "  Erasing  0:10, about 0:30 left"},
-      {50, 61.0, "  Erasing  1:01, about 1:01 left"},
-      {99, 99.0, "  Erasing  1:39, about 0:01 left"},
-      {100, 130.0, "  Erasing  2:10, done"},
+      {0, 1.2, "  0:01  Erasing"},  // no pace yet, no estimate
+      {25, 10.0, "  0:10, about 0:30 left  Erasing"},
+      {50, 61.0, "  1:01, about 1:01 left  Erasing"},
+      {99, 99.0, "  1:39, about 0:01 left  Erasing"},
+      {100, 130.0, "  2:10, done  Erasing"},
   };
   for (const auto& c : cases) {
     const std::string line = ProgressLine("Updating", c.percent, "Erasing", c.elapsed);
-    EXPECT_EQ(line, "Updating " + ProgressBar(c.percent, "") + c.tail) << c.percent;
+    EXPECT_EQ(line, "Updating " + ProgressBar(c.percent, "", kProgressLineBar) + c.tail)
+        << c.percent;
   }
+  EXPECT_EQ(ProgressLine("", 10, "", 1),
+            ProgressBar(10, "", kProgressLineBar) + "  0:01, about 0:09 left");
 }
 
 TEST(RecorderSummary, NamesTheWristUnitAndCountsItsLostFrames) {

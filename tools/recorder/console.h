@@ -45,9 +45,11 @@ std::string ProgressBar(int percent, std::string_view text, int width = 30);
 // "m:ss".
 std::string MinutesSeconds(double seconds);
 
-// A progress window as one line: its title, the bar with the window's text,
-// the time so far and, while it runs, an estimate of the time left drawn from
-// the pace so far: "Updating [####      ]  40%  Erasing  0:04, about 0:06 left".
+// A progress window as one line: its title, the bar, the time so far and,
+// while it runs, an estimate of the time left drawn from the pace so far,
+// then the window's text: "Updating [####      ]  40%  0:04, about 0:06 left
+// Erasing".
+inline constexpr int kProgressLineBar = 20;
 std::string ProgressLine(std::string_view title, int percent, std::string_view text,
                          double elapsedSeconds);
 
