@@ -1,7 +1,8 @@
 // The recorder program with the simulated wrist unit it starts itself
 // (--wrist-unit-sim), the module and a firmware image (version 2.1.1.0) in the
 // "Devices" folder beside the test: a recording, an update before it, an
-// update that fails, and a hang-up of the line during the recording.
+// update that fails, a named port, and a hang-up of the line during the
+// recording.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,6 +10,7 @@
 #include <regex>
 
 #include "recorder_run.h"
+#include "wrist_unit_sim.h"
 
 namespace corvane::recorder::testing {
 namespace {
@@ -141,6 +143,32 @@ TEST(WristUnitRecording, AFailedUpdateRecordsNothingAndSaysWhy) {
   EXPECT_TRUE(Contains(run.log, " failed: Wrist unit Reboot didn't complete successfully"))
       << run.log;
   ExpectSimulatorStopped(output);
+}
+
+// --port: the recording comes from the unit on that port, or not at all (the
+// module would otherwise go on to the Controller library beside the test).
+TEST(WristUnitRecording, APortNamesTheUnitToRecordFrom) {
+  const std::string folder = FreshFolder("wrist-port");
+  const SimulatedWristUnit unit(TestFolder() + "/" + SimulatorProgramName(),
+                                WriteSimSettings(folder, kCurrentFirmware));
+  const struct {
+    std::string port;
+    int exitCode;
+    std::string said;
+  } cases[] = {
+      {unit.Port(), 0, "Generation: Nano (Vive Zore wrist unit) on " + unit.Port() + "\n"},
+      {folder + "/no-such-port", 2,
+       "error: no wrist unit answered on " + folder +
+           "/no-such-port (the module found a Controller instead)"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string prefix = folder + "/rec" + std::to_string(++n);
+    const ProgramResult run = RunRecorder({"--port", c.port, "--duration", "1", "--out", prefix});
+    EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
+    EXPECT_TRUE(Contains(run.output, c.said)) << run.output;
+    EXPECT_EQ(Exists(prefix + ".csv"), c.exitCode == 0) << c.port;
+  }
 }
 
 TEST(WristUnitRecording, AHangUpOfTheLineIsRecordedThroughAndReportedAsLostFrames) {

@@ -99,9 +99,9 @@ Options:
       --wrist-unit-sim    record from the simulated Vive Zore wrist unit:
                           starts sim-vivezore (beside this program) on a
                           pseudo-terminal and stops it at the end (Linux)
-      --port PATH         the wrist unit's serial port (sets
-                          CORVANE_SERIAL_PORTS); the recording must then
-                          come from a wrist unit
+      --port PATH         the wrist unit's serial port, e.g. /dev/ttyUSB0
+                          (put first in CORVANE_SERIAL_PORTS) or COM3; the
+                          recording must then come from a wrist unit there
   -q, --quiet             print nothing but errors
   -h, --help              this text
 

@@ -501,6 +501,15 @@ int Record(const Options& options, HostServices& host, DeviceLink& link, Session
   const std::string port = wristUnit ? host.events.Counts().port : std::string();
   recording.SetGeneration(wristUnit ? "Nano (Vive Zore wrist unit)" : "Controller", wristUnit);
   if (!wristUnit) RefuseAfterFailedUpdate(host.events.Counts());
+  // The search goes on to the machine's other ports when the one asked for
+  // has no unit; a unit found elsewhere is not the one asked for either.
+  // (Windows names the port "COMn" to the user and "\\.\COMn" to the system.)
+  if (wristUnit && !options.port.empty() &&
+      (port.size() < options.port.size() ||
+       port.compare(port.size() - options.port.size(), options.port.size(), options.port) != 0)) {
+    throw Failure(kExitFailure, "no wrist unit answered on " + options.port +
+                                    " (the module found one on " + port + ")");
+  }
   if (!wristUnit && (!options.port.empty() || options.wristUnitSim)) {
     // The module goes on to the Controller library when no wrist unit
     // answers; that is not the recording asked for.
@@ -625,7 +634,8 @@ int Run(const Options& options) {
   Console& console = host.console;
   InstallInterruptHandler();
 
-  if (!options.simSettings.empty() && !options.wristUnitSim) {
+  std::string simSettings;
+  if (!options.simSettings.empty()) {
     std::error_code error;
     const auto path =
         std::filesystem::absolute(platform::ToFsPath(MVX::Utf8ToWide(options.simSettings)), error);
@@ -633,7 +643,9 @@ int Run(const Options& options) {
       console.Error("error: no such settings file: " + options.simSettings);
       return kExitUsage;
     }
-    SetEnvironment("CORVANE_SIM_SETTINGS", MVX::WideToUtf8(platform::FromFsPath(path)));
+    simSettings = MVX::WideToUtf8(platform::FromFsPath(path));
+    // Without --wrist-unit-sim the settings are the simulated Controller's.
+    if (!options.wristUnitSim) SetEnvironment("CORVANE_SIM_SETTINGS", simSettings);
   }
   const std::string modulePath =
       options.module.empty() ? PathInFolder(MVX::Path().Wide(), "Corvane.kvwdll") : options.module;
@@ -666,7 +678,7 @@ int Run(const Options& options) {
   if (options.wristUnitSim) {
     try {
       simulator = std::make_unique<SimulatedWristUnit>(
-          PathInFolder(MVX::Path().Wide(), SimulatorProgramName()), options.simSettings);
+          PathInFolder(MVX::Path().Wide(), SimulatorProgramName()), simSettings);
     } catch (const SimulatorError& error) {
       console.Error(std::string("error: ") + error.what());
       host.log.Write(std::string("recorder: ") + error.what());
