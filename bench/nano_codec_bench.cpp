@@ -61,8 +61,8 @@ void BM_ReadMessage(benchmark::State& state) {
   for (auto _ : state) {
     if (ReadMessage(buffer, message, 0, clock)) ++frames;
   }
-  state.counters["frames/s"] = benchmark::Counter(static_cast<double>(frames),
-                                                  benchmark::Counter::kIsRate);
+  state.counters["frames/s"] =
+      benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_ReadMessage);
 
@@ -74,8 +74,15 @@ void BM_HandleDataFrame(benchmark::State& state) {
   uint16_t counter = 0;
   auto next = [&counter] {
     ++counter;
-    const uint8_t payload[9] = {static_cast<uint8_t>(counter), static_cast<uint8_t>(counter >> 8),
-                                0xD2, 0x04, 0x2C, 0x01, 0, 0, 0};
+    const uint8_t payload[9] = {static_cast<uint8_t>(counter),
+                                static_cast<uint8_t>(counter >> 8),
+                                0xD2,
+                                0x04,
+                                0x2C,
+                                0x01,
+                                0,
+                                0,
+                                0};
     return NanoMessage('d', payload);
   };
   for (int warm = 0; warm < 128; ++warm) driver.HandleMessage(next());

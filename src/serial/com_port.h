@@ -50,10 +50,10 @@ class COMPort {
   uint32_t BaudRate() const { return mBaudRate; }
 
  private:
-  struct Handle;  // the platform's open port (HANDLE or file descriptor)
+  struct Handle;                 // the platform's open port (HANDLE or file descriptor)
   friend struct COMPortTesting;  // tests reach the open port through it
 
-  MVX::MVXString mPortName;        // path last opened; empty until the first open
+  MVX::MVXString mPortName;         // path last opened; empty until the first open
   std::unique_ptr<Handle> mHandle;  // null while closed
   uint32_t mBaudRate = 0;           // rate last asked for
   bool mFailed = false;             // a read failed with an error since the last open
