@@ -35,8 +35,16 @@ class TerminalProgress final : public HostProgress {
     const bool force = caption != mText || percent / 10 != mPercent / 10 || percent >= 100;
     mPercent = percent;
     mText = std::move(caption);
+    const bool cancelled = mService.Cancelled();
+    if (cancelled && !mToldCancel) {
+      // The answer is the host's wish; a task such as a firmware update may
+      // not stop halfway, so the user learns why nothing happens yet.
+      mToldCancel = true;
+      mService.console().Message("Ctrl-C: the recorder stops once \"" + mTitle +
+                                 "\" has ended; the device module does not interrupt it");
+    }
     mService.console().Status(ProgressLine(mTitle, percent, mText, Elapsed()), force);
-    return mService.Cancelled() ? 1 : 0;
+    return cancelled ? 1 : 0;
   }
   int32_t CORVANE_STDCALL Close() override {
     std::lock_guard lock(mMutex);
@@ -64,6 +72,7 @@ class TerminalProgress final : public HostProgress {
   std::string mText;
   int32_t mPercent = 0;
   bool mClosed = false;
+  bool mToldCancel = false;
   std::atomic<uint32_t> mRefs{1};
 };
 
