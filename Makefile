@@ -1,7 +1,7 @@
 # The project's entry points. `make test` runs every test on a fresh Debian 12
 # machine: it installs what is missing, builds both targets and runs the
 # native, sanitizer and Windows tests.
-.PHONY: test demo deps linux asan tsan windows wine-tests clean
+.PHONY: test demo demo-controller deps linux asan tsan windows wine-tests clean
 
 MODULE_EXPORTS = GetDeviceClassInfo FindDevice Initialise CloseAll IsFailed WriteBuffer \
   ReadLine ReadBuffer ReadBuffSize FlushReadBuffer GetUniqueID GetLastErrorMsg \
@@ -10,9 +10,19 @@ SIM_EXPORTS = DMS_Connect DMS_GetStatus DMS_SetCuffSwitching DMS_GetMarkerSample
 
 test: deps linux asan tsan windows wine-tests
 
-# A 30-second recording from the simulated Controller: recording.csv,
-# recording.edf, recording.png and recording.log here, and its summary.
+# A 30-second recording from the simulated wrist unit, after it has been
+# updated to the newer firmware image the build puts in the recorder's
+# "Devices" folder: recording.csv, recording.edf, recording.png and
+# recording.log here, and its summary. The recorder starts and stops the
+# simulator itself.
 demo: deps
+	cmake --preset linux
+	cmake --build --preset linux --target corvane-record
+	build/linux/tools/recorder/corvane-record --wrist-unit-sim \
+	  --sim-settings tools/recorder/demo_wrist_unit.txt --duration 30 --out recording --overwrite
+
+# The same from the simulated Controller.
+demo-controller: deps
 	cmake --preset linux
 	cmake --build --preset linux --target corvane-record
 	build/linux/tools/recorder/corvane-record --duration 30 --out recording --overwrite

@@ -21,7 +21,7 @@ TEST(RecorderHostFramework, TheModuleReachesTheLogFileAndTheProgressBar) {
       (std::filesystem::temp_directory_path() / "corvane_recorder_host.log").string();
   static Console console(true, false);
   static LogFile log;
-  static TerminalProgressService progress(console, [] { return true; });
+  static TerminalProgressService progress(console, log, [] { return true; });
   static HostkitClassObject classObject(log, progress);
   ASSERT_TRUE(log.Open(path));
   RegisterHostkit(&classObject);

@@ -42,9 +42,9 @@ int Wait(pid_t pid) {
 
 ProgramResult RunRecorder(const std::vector<std::string>& args) {
   static int runs = 0;
-  const std::string outputPath = FreshFolder("output-" + std::to_string(getpid()) + "-" +
-                                             std::to_string(++runs)) +
-                                 "/output.txt";
+  const std::string outputPath =
+      FreshFolder("output-" + std::to_string(getpid()) + "-" + std::to_string(++runs)) +
+      "/output.txt";
   ProgramResult result;
   result.exitCode = Wait(Start(args, outputPath));
   result.output = ReadText(outputPath);
@@ -81,6 +81,31 @@ TEST(RecorderProgram, CtrlCInTheMiddleLeavesCompleteReadableFiles) {
 #ifdef RECORDER_HAS_CAIRO
   EXPECT_TRUE(Exists(prefix + ".png"));
 #endif
+}
+
+// Ctrl-C reaches the recorder, not the simulator it started (that has a
+// process group of its own): the recording is finished, then the simulator
+// stopped.
+TEST(RecorderProgram, CtrlCWithTheSimulatedWristUnitStopsTheSimulatorToo) {
+  const std::string folder = FreshFolder("interrupted-wrist");
+  const std::string outputPath = folder + "/output.txt";
+  const pid_t pid =
+      Start({"--wrist-unit-sim", "--sim-settings", WriteSimSettings(folder, "firmware = 2.1.1.0\n"),
+             "--out", folder + "/rec", "--duration", "30"},
+            outputPath);
+  ASSERT_GT(pid, 0);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (ReadText(outputPath).find("Recording for") == std::string::npos &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  ASSERT_EQ(kill(pid, SIGINT), 0);
+  const int exitCode = Wait(pid);
+  const std::string output = ReadText(outputPath);
+  EXPECT_EQ(exitCode, 0) << output;
+  EXPECT_NE(output.find("Summary"), std::string::npos) << output;
+  ExpectSimulatorStopped(output);
 }
 
 }  // namespace

@@ -30,7 +30,13 @@ ProgramResult RunRecorder(const std::vector<std::string>& args);
 // Checks what every finished recording must hold: a complete CSV of `rows`
 // rows at 200 per second, and (where this build reads EDF+) an EDF+ file
 // with the same samples and an annotation beginning with each of `notes`.
+// The first `deflatedRows` rows may show the cuff still empty (the wrist
+// unit streams before its cuff is up).
 void ExpectCompleteRecording(const std::string& prefix, size_t rows,
-                             const std::vector<std::string>& notes);
+                             const std::vector<std::string>& notes, size_t deflatedRows = 0);
+
+// Linux: after a run with --wrist-unit-sim whose output is `output`, the
+// simulator it started has ended and its folder is gone.
+void ExpectSimulatorStopped(const std::string& output);
 
 }  // namespace corvane::recorder::testing

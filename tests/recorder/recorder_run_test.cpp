@@ -71,7 +71,7 @@ std::vector<std::vector<std::string>> ReadCsv(const std::string& path) {
 bool Exists(const std::string& path) { return std::filesystem::exists(Fs(path)); }
 
 void ExpectCompleteRecording(const std::string& prefix, size_t rows,
-                             const std::vector<std::string>& notes) {
+                             const std::vector<std::string>& notes, size_t deflatedRows) {
   const auto csv = ReadCsv(prefix + ".csv");
   ASSERT_EQ(csv.size(), rows + 1);
   EXPECT_EQ(csv[0][0], "time_s");
@@ -79,6 +79,7 @@ void ExpectCompleteRecording(const std::string& prefix, size_t rows,
     ASSERT_EQ(csv[i].size(), 12u) << "row " << i;
     ASSERT_NEAR(std::stod(csv[i][0]), static_cast<double>(i - 1) / 200, 1e-9) << "row " << i;
     const double finger = std::stod(csv[i][1]);
+    if (i <= deflatedRows && finger == 0) continue;
     ASSERT_TRUE(finger > 20 && finger < 250) << "row " << i << ": " << finger;
   }
 #ifdef RECORDER_HAS_EDFLIB

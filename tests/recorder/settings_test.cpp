@@ -135,9 +135,12 @@ TEST(RecorderOptions, CommandLine) {
 
   EXPECT_EQ(ParseOptions({"settings"}).command, Options::Command::Settings);
   EXPECT_FALSE(ParseOptions({}).duration);
+  EXPECT_TRUE(ParseOptions({"--wrist-unit-sim"}).wristUnitSim);
+  EXPECT_EQ(ParseOptions({"--port=/dev/ttyUSB0"}).port, "/dev/ttyUSB0");
   for (const auto& bad : std::vector<std::vector<std::string>>{
            {"--duration", "0"}, {"--duration", "abc"}, {"--duration", "3s"}, {"--duration"},
-           {"--out", ""}, {"--colour"}, {"settings", "record"}}) {
+           {"--out", ""}, {"--colour"}, {"settings", "record"}, {"--port"}, {"--port="},
+           {"--wrist-unit-sim", "--port", "/dev/ttyUSB0"}}) {
     EXPECT_THROW(ParseOptions(bad), UsageError) << bad[0];
   }
 }

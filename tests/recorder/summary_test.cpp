@@ -1,10 +1,12 @@
 // The end-of-recording summary: beats and their spread, channels that fell
-// short, and the terminal's progress bar.
+// short, the wrist unit's lost frames as the module log tells them, and the
+// terminal's progress bar.
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "console.h"
+#include "device_events.h"
 #include "summary.h"
 
 namespace corvane::recorder {
@@ -93,6 +95,120 @@ TEST(RecorderProgressBar, FillsItsCellsInProportion) {
   EXPECT_EQ(ProgressBar(45, "Writing firmware", 10), "[####      ]  45%  Writing firmware");
   EXPECT_EQ(ProgressBar(130, "", 4), "[####] 100%");
   EXPECT_EQ(ProgressBar(-3, "", 4), "[    ]   0%");
+}
+
+TEST(RecorderProgressBar, NamesTheWindowAndEstimatesTheTimeLeftFromThePace) {
+  const struct {
+    int percent;
+    double elapsed;
+    const char* tail;  // after the bar
+  } cases[] = {
+      {0, 1.2, "  0:01  Erasing"},  // no pace yet, no estimate
+      {25, 10.0, "  0:10, about 0:30 left  Erasing"},
+      {50, 61.0, "  1:01, about 1:01 left  Erasing"},
+      {99, 99.0, "  1:39, about 0:01 left  Erasing"},
+      {100, 130.0, "  2:10, done  Erasing"},
+  };
+  for (const auto& c : cases) {
+    const std::string line = ProgressLine("Updating", c.percent, "Erasing", c.elapsed);
+    EXPECT_EQ(line, "Updating " + ProgressBar(c.percent, "", kProgressLineBar) + c.tail)
+        << c.percent;
+  }
+  EXPECT_EQ(ProgressLine("", 10, "", 1),
+            ProgressBar(10, "", kProgressLineBar) + "  0:01, about 0:09 left");
+}
+
+TEST(RecorderSummary, NamesTheWristUnitAndCountsItsLostFrames) {
+  RowAssembler rows;
+  for (int channel = 1; channel <= 11; ++channel) {
+    ASSERT_TRUE(rows.AddLine("+" + std::to_string(channel) + ",5,5"));
+  }
+  DeviceReport unit;
+  unit.generation = "Nano (Vive Zore wrist unit)";
+  unit.port = "/tmp/x/port";
+  unit.wristUnit = true;
+  unit.sequenceErrors = 2;
+  unit.lostFrames = 300;
+  unit.reconnects = 1;
+  const std::string summary = FormatSummary(rows, BeatStatistics{}, 2, unit);
+  EXPECT_NE(summary.find("generation          Nano (Vive Zore wrist unit) on "
+                         "/tmp/x/port\n"),
+            std::string::npos)
+      << summary;
+  EXPECT_NE(summary.find("lost data frames    300 (1.50 s) in 2 breaks"), std::string::npos)
+      << summary;
+  EXPECT_NE(summary.find("reconnects          1"), std::string::npos) << summary;
+
+  unit = DeviceReport{};
+  unit.generation = "Nano (Vive Zore wrist unit)";
+  unit.wristUnit = true;
+  const std::string clean = FormatSummary(rows, BeatStatistics{}, 2, unit);
+  EXPECT_NE(clean.find("lost data frames    0\n"), std::string::npos) << clean;
+  EXPECT_EQ(clean.find("reconnects"), std::string::npos) << clean;
+
+  // The Controller has no frame counter to speak of.
+  DeviceReport controllerReport;
+  controllerReport.generation = "Controller";
+  const std::string controller = FormatSummary(rows, BeatStatistics{}, 2, controllerReport);
+  EXPECT_NE(controller.find("generation          Controller\n"), std::string::npos);
+  EXPECT_EQ(controller.find("lost data frames"), std::string::npos) << controller;
+}
+
+TEST(RecorderDeviceEvents, ReadsTheWristUnitsStoryFromTheModuleLog) {
+  DeviceEvents events;
+  const char* lines[] = {
+      "      0: Nano Driver: Looking for Vive Zore on /dev/ttyUSB0",
+      "  0.020: Nano Driver: Looking for Vive Zore on /tmp/sim/port",
+      "  2.779:  Nano Driver: transfer complete. Rebooting wrist unit",
+      "  4.306:  Nano Driver: Image update complete and wrist unit rebooted",
+      "  5.000: !!! Nano Driver trying port reconnect",
+      "   3.99: !!! Nano Driver: Data sample counter sequence error. Expected 600 (0x258), got "
+      "798 (0x31e)",
+      // The 16-bit counter wraps.
+      "   4.50: !!! Nano Driver: Data sample counter sequence error. Expected 65530 (0xfffa), "
+      "got 4 (0x4)",
+      "   4.60: !!! Nano Driver: Data sample counter sequence error. garbled",
+      "recorder: a line of the recorder's own",
+  };
+  for (const char* line : lines) events.Observe(line);
+  DeviceEventCounts counts = events.Counts();
+  EXPECT_EQ(counts.port, "/tmp/sim/port");
+  EXPECT_EQ(counts.sequenceErrors, 3u);
+  EXPECT_EQ(counts.lostFrames, 198u + 10u);
+  EXPECT_EQ(counts.reconnects, 1u);
+  EXPECT_EQ(counts.updateOutcome, "Image update complete and wrist unit rebooted");
+  EXPECT_FALSE(counts.updateFailed);
+
+  const struct {
+    const char* line;
+    const char* outcome;
+  } failures[] = {
+      {"  44.1:   !!! Nano Driver: Wrist unit Reboot didn't complete successfully",
+       "Wrist unit Reboot didn't complete successfully"},
+      {"  1.0: !!! Nano Driver: failed to change to bootloader mode during patching",
+       "failed to change to bootloader mode during patching"},
+      {"  2.0:   !!! Nano Driver: packet order errors do not stop (9 so far, block 3 wanted 4 "
+       "times in a row); update abandoned",
+       "packet order errors do not stop (9 so far, block 3 wanted 4 times in a row); update "
+       "abandoned"},
+      {"  0.1: !!! Nano Driver: the wrist unit waits in its bootloader and no firmware image is "
+       "installed",
+       "the wrist unit waits in its bootloader and no firmware image is installed"},
+  };
+  for (const auto& failure : failures) {
+    DeviceEvents failed;
+    failed.Observe("  0.0: Nano Driver: Looking for Vive Zore on /dev/ttyUSB1");
+    failed.Observe(failure.line);
+    counts = failed.Counts();
+    EXPECT_TRUE(counts.updateFailed) << failure.line;
+    EXPECT_EQ(counts.updateOutcome, failure.outcome);
+    // The search goes on to the next port; the failure is kept.
+    failed.Observe("  9.0: Nano Driver: Looking for Vive Zore on /dev/ttyS0");
+    counts = failed.Counts();
+    EXPECT_FALSE(counts.updateFailed);
+    EXPECT_EQ(counts.failedUpdatePort, "/dev/ttyUSB1");
+    EXPECT_EQ(counts.failedUpdateReason, failure.outcome);
+  }
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "recorder_platform.h"
+
 namespace corvane::recorder {
 
 void Console::ClearStatusLocked() {
@@ -44,6 +46,12 @@ void Console::Status(std::string_view text, bool force) {
   std::lock_guard lock(mMutex);
   mStatus = text;
   if (mTerminal) {
+    // A line longer than the terminal would wrap, and the next redraw would
+    // clear only its last part.
+    const int columns = TerminalColumns();
+    if (columns > 1 && mStatus.size() >= static_cast<size_t>(columns)) {
+      mStatus.resize(static_cast<size_t>(columns) - 1);
+    }
     std::fputs("\r\033[K", stdout);
     std::fputs(mStatus.c_str(), stdout);
     mStatusShown = true;
@@ -76,6 +84,28 @@ std::string ProgressBar(int percent, std::string_view text, int width) {
   bar += std::string(3 - std::min<size_t>(3, number.size()), ' ') + number + "%";
   if (!text.empty()) bar += "  " + std::string(text);
   return bar;
+}
+
+std::string MinutesSeconds(double seconds) {
+  const auto whole = static_cast<long>(std::max(0.0, seconds));
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+  return text;
+}
+
+std::string ProgressLine(std::string_view title, int percent, std::string_view text,
+                         double elapsedSeconds) {
+  std::string line = std::string(title) + (title.empty() ? "" : " ") +
+                     ProgressBar(percent, "", kProgressLineBar) + "  " +
+                     MinutesSeconds(elapsedSeconds);
+  if (percent >= 100) {
+    line += ", done";
+  } else if (percent > 0) {  // before the first percent there is no pace to go by
+    const double left = elapsedSeconds * (100 - percent) / percent;
+    line += ", about " + MinutesSeconds(left + 0.5) + " left";
+  }
+  // The text last: on a narrow terminal it is what gets cut.
+  return text.empty() ? line : line + "  " + std::string(text);
 }
 
 }  // namespace corvane::recorder

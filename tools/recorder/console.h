@@ -42,4 +42,15 @@ class Console {
 // "[#########           ]  45%  text": a progress bar of `width` cells.
 std::string ProgressBar(int percent, std::string_view text, int width = 30);
 
+// "m:ss".
+std::string MinutesSeconds(double seconds);
+
+// A progress window as one line: its title, the bar, the time so far and,
+// while it runs, an estimate of the time left drawn from the pace so far,
+// then the window's text: "Updating [####      ]  40%  0:04, about 0:06 left
+// Erasing".
+inline constexpr int kProgressLineBar = 20;
+std::string ProgressLine(std::string_view title, int percent, std::string_view text,
+                         double elapsedSeconds);
+
 }  // namespace corvane::recorder

@@ -52,9 +52,17 @@ Options ParseOptions(const std::vector<std::string>& args) {
       options.presses.push_back(take());
     } else if (name == "--sim-settings") {
       options.simSettings = take();
+    } else if (name == "--wrist-unit-sim") {
+      options.wristUnitSim = true;
+    } else if (name == "--port") {
+      options.port = take();
+      if (options.port.empty()) throw UsageError("--port needs a serial port path");
     } else {
       throw UsageError("unknown option \"" + args[i] + "\"");
     }
+  }
+  if (options.wristUnitSim && !options.port.empty()) {
+    throw UsageError("--wrist-unit-sim and --port exclude each other");
   }
   return options;
 }
@@ -62,11 +70,14 @@ Options ParseOptions(const std::vector<std::string>& args) {
 std::string UsageText() {
   return R"(Usage: corvane-record [record] [options]
        corvane-record settings [--module PATH] [--sim-settings FILE]
+                               [--wrist-unit-sim | --port PATH]
 
 Records finger blood pressure from a Corvane device through its device module
 (11 channels at 200 samples per second) into PREFIX.csv, PREFIX.edf (EDF+),
 PREFIX.png (a plot) and PREFIX.log (the module's log and the recording's
-events). "settings" lists the device's settings with their defaults.
+events). "settings" lists the device's settings with their defaults. A
+firmware image in the "Devices" folder that is newer than the wrist unit's
+firmware is installed before the recording, with a progress bar.
 
 Options:
   -o, --out PREFIX        output file name prefix (default "recording")
@@ -82,8 +93,15 @@ Options:
                           are compared without "&" and regardless of case)
       --press BUTTON      press a settings button before recording, e.g.
                           --press ZeroHCU (repeatable)
-      --sim-settings FILE settings file for the simulated Controller
-                          (sets CORVANE_SIM_SETTINGS)
+      --sim-settings FILE settings file for the simulated Controller (sets
+                          CORVANE_SIM_SETTINGS), or with --wrist-unit-sim
+                          for the simulated wrist unit
+      --wrist-unit-sim    record from the simulated Vive Zore wrist unit:
+                          starts sim-vivezore (beside this program) on a
+                          pseudo-terminal and stops it at the end (Linux)
+      --port PATH         the wrist unit's serial port, e.g. /dev/ttyUSB0
+                          (put first in CORVANE_SERIAL_PORTS) or COM3; the
+                          recording must then come from a wrist unit there
   -q, --quiet             print nothing but errors
   -h, --help              this text
 

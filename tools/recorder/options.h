@@ -23,7 +23,9 @@ struct Options {
   std::string module;              // empty: Corvane.kvwdll beside the recorder
   std::vector<SettingRequest> settings;
   std::vector<std::string> presses;  // buttons to press before recording
-  std::string simSettings;           // CORVANE_SIM_SETTINGS for the simulated device
+  std::string simSettings;           // settings of the simulated Controller, or of the wrist unit
+  bool wristUnitSim = false;         // start the simulated wrist unit and record from it
+  std::string port;                  // the wrist unit's serial port; empty: the module searches
   bool quiet = false;
   bool overwrite = false;  // replace the files of an earlier recording
 };

@@ -23,6 +23,7 @@
 #include "summary.h"
 #include "support/path.h"
 #include "support/utf8.h"
+#include "wrist_unit_sim.h"
 
 namespace corvane::recorder {
 namespace {
@@ -64,13 +65,6 @@ std::string Fixed(double value, int decimals) {
   return text;
 }
 
-std::string MinutesSeconds(double seconds) {
-  const auto whole = static_cast<long>(seconds);
-  char text[32];
-  std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
-  return text;
-}
-
 std::string PathInFolder(const std::wstring& folder, const std::string& name) {
   return MVX::WideToUtf8((MVX::Path(folder) / MVX::Utf8ToWide(name)).Wide());
 }
@@ -96,14 +90,24 @@ std::string DateTimeText(const std::tm& t) {
 // keeps the pointers it was given.
 struct HostServices {
   Console console;
+  DeviceEvents events;
   LogFile log;
   TerminalProgressService progress;
   HostkitClassObject classObject;
 
   HostServices(bool quiet, bool terminal)
-      : console(quiet, terminal), progress(console, [] { return InterruptCount() > 0; }),
-        classObject(log, progress) {}
+      : console(quiet, terminal),
+        progress(console, log, [] { return InterruptCount() > 0; }),
+        classObject(log, progress) {
+    log.WatchModuleLines(&events);
+  }
 };
+
+// The module tells its back end only in the version text: the wrist unit's
+// driver names its generation there.
+bool IsWristUnitVersion(const std::string& version) {
+  return version.find("Nano") != std::string::npos;
+}
 
 // Everything that comes back while recording, and where it goes.
 class Recording final : public LineListener {
@@ -193,8 +197,8 @@ class Recording final : public LineListener {
 
   void ShowStatus(bool force = false) {
     const auto& beat = mBeats.Last();
-    std::string status = Fixed(std::chrono::duration<double>(Clock::now() - mStart).count(), 1) +
-                         " s";
+    std::string status =
+        Fixed(std::chrono::duration<double>(Clock::now() - mStart).count(), 1) + " s";
     if (beat[0] != 0) {
       status += "  BP " + Fixed(ToPhysical(kSystolic, beat[0]), 0) + "/" +
                 Fixed(ToPhysical(kDiastolic, beat[2]), 0) + " (" +
@@ -244,7 +248,19 @@ class Recording final : public LineListener {
     return ok;
   }
 
-  std::string Summary() const { return FormatSummary(mRows, mBeats, mRowsWritten); }
+  std::string Summary(const DeviceReport& device) const {
+    return FormatSummary(mRows, mBeats, mRowsWritten, device);
+  }
+  void SetGeneration(std::string generation, bool wristUnit) {
+    mGeneration = std::move(generation);
+    mWristUnit = wristUnit;
+  }
+  const std::string& Generation() const { return mGeneration; }
+  // The unit's counter breaks before the sampling (a restart after an
+  // update, the search) lose nothing of the recording.
+  void SetEventBaseline(const DeviceEventCounts& counts) { mEventBaseline = counts; }
+  const DeviceEventCounts& EventBaseline() const { return mEventBaseline; }
+  bool WristUnit() const { return mWristUnit; }
   uint64_t RowsWritten() const { return mRowsWritten; }
 
  private:
@@ -279,6 +295,9 @@ class Recording final : public LineListener {
   std::string mCuff = "1";
   bool mCountdownSeen = false;
   double mCountdown = 0;
+  std::string mGeneration;
+  bool mWristUnit = false;
+  DeviceEventCounts mEventBaseline;
 };
 
 // The device module with the host's calls around it: opened up to a found
@@ -314,6 +333,44 @@ class DeviceLink {
   bool mFound = false;
 };
 
+// The run ends here when an update failed and no wrist unit was found
+// after it: the search may have gone on to another back end, and neither the
+// unit half updated nor the wrong device is recorded from.
+void RefuseAfterFailedUpdate(const DeviceEventCounts& events) {
+  if (events.failedUpdateReason.empty()) return;
+  throw Failure(kExitFailure, "the wrist unit's firmware update on " + events.failedUpdatePort +
+                                  " failed (" + events.failedUpdateReason +
+                                  "); nothing was recorded. Restart the unit and try again; "
+                                  "the module log holds the details");
+}
+
+// Finds the device; a firmware update on the way is reported with its
+// outcome.
+void OpenDevice(DeviceLink& link, HostServices& host, const std::string& wantedPort) {
+  bool found = true;
+  try {
+    link.Open();
+  } catch (const Failure&) {
+    found = false;
+  }
+  const DeviceEventCounts events = host.events.Counts();
+  if (!events.failedUpdateReason.empty()) {
+    host.log.Write("recorder: firmware update on " + events.failedUpdatePort +
+                   " failed: " + events.failedUpdateReason);
+  }
+  if (!events.updateOutcome.empty() && !events.updateFailed) {
+    host.log.Write("recorder: firmware update on " + events.port +
+                   " succeeded: " + events.updateOutcome);
+    host.console.Message("Firmware update: " + events.updateOutcome);
+  }
+  if (!found) {
+    RefuseAfterFailedUpdate(events);
+    throw Failure(kExitFailure, wantedPort.empty()
+                                    ? "the module found no device"
+                                    : "the module found no wrist unit on " + wantedPort);
+  }
+}
+
 void CheckInterrupt() {
   if (InterruptCount() > 0) throw Failure(kExitInterrupted, "interrupted");
 }
@@ -346,8 +403,8 @@ control_list::ControlList ReadControlList(Session& session, Module& module) {
   try {
     return control_list::ParseControlList(*text);
   } catch (const control_list::ParseError& error) {
-    throw Failure(kExitFailure, std::string("the device's control list is unreadable: ") +
-                                    error.what());
+    throw Failure(kExitFailure,
+                  std::string("the device's control list is unreadable: ") + error.what());
   }
 }
 
@@ -394,8 +451,8 @@ void PressButton(Session& session, const control_list::Control& button, Console&
   }
 }
 
-void ApplySettings(Session& session, const control_list::ControlList& list,
-                   const Options& options, Console& console, LogFile& log) {
+void ApplySettings(Session& session, const control_list::ControlList& list, const Options& options,
+                   Console& console, LogFile& log) {
   std::vector<Choice> plan;
   std::vector<const control_list::Control*> buttons;
   try {
@@ -440,11 +497,33 @@ int Record(const Options& options, HostServices& host, DeviceLink& link, Session
   const std::string serial = Query(session, "?dev/serialnum");
   const std::string version = Query(session, "?dev/version");
   const std::string device = link.DeviceName().empty() ? "Corvane" : link.DeviceName();
+  const bool wristUnit = IsWristUnitVersion(version);
+  const std::string port = wristUnit ? host.events.Counts().port : std::string();
+  recording.SetGeneration(wristUnit ? "Nano (Vive Zore wrist unit)" : "Controller", wristUnit);
+  if (!wristUnit) RefuseAfterFailedUpdate(host.events.Counts());
+  // The search goes on to the machine's other ports when the one asked for
+  // has no unit; a unit found elsewhere is not the one asked for either.
+  // (Windows names the port "COMn" to the user and "\\.\COMn" to the system.)
+  if (wristUnit && !options.port.empty() &&
+      (port.size() < options.port.size() ||
+       port.compare(port.size() - options.port.size(), options.port.size(), options.port) != 0)) {
+    throw Failure(kExitFailure, "no wrist unit answered on " + options.port +
+                                    " (the module found one on " + port + ")");
+  }
+  if (!wristUnit && (!options.port.empty() || options.wristUnitSim)) {
+    // The module goes on to the Controller library when no wrist unit
+    // answers; that is not the recording asked for.
+    throw Failure(kExitFailure, "no wrist unit answered" +
+                                    (options.port.empty() ? std::string() : " on " + options.port) +
+                                    " (the module found a Controller instead)");
+  }
+  const std::string where = recording.Generation() + (port.empty() ? "" : " on " + port);
   console.Message("Device: " + device + ", serial " + (serial.empty() ? "unknown" : serial) +
                   ", version " + (version.empty() ? "unknown" : version) + ", id " +
                   std::to_string(id));
-  log.Write("recorder: device " + device + ", serial " + serial + ", version " + version +
-            ", id " + std::to_string(id));
+  console.Message("Generation: " + where);
+  log.Write("recorder: device " + device + ", serial " + serial + ", version " + version + ", id " +
+            std::to_string(id) + ", generation " + where);
   CheckInterrupt();
 
   const control_list::ControlList list = ReadControlList(session, module);
@@ -473,6 +552,7 @@ int Record(const Options& options, HostServices& host, DeviceLink& link, Session
   }
   CheckInterrupt();
 
+  recording.SetEventBaseline(host.events.Counts());
   Command(session, "?in/sampler/start", log, kSamplerTimeoutMs);
   recording.StartClock(started);
   log.Write("recorder: recording started " + DateTimeText(started));
@@ -554,19 +634,21 @@ int Run(const Options& options) {
   Console& console = host.console;
   InstallInterruptHandler();
 
+  std::string simSettings;
   if (!options.simSettings.empty()) {
     std::error_code error;
-    const auto path = std::filesystem::absolute(
-        platform::ToFsPath(MVX::Utf8ToWide(options.simSettings)), error);
+    const auto path =
+        std::filesystem::absolute(platform::ToFsPath(MVX::Utf8ToWide(options.simSettings)), error);
     if (!std::filesystem::is_regular_file(path, error)) {
       console.Error("error: no such settings file: " + options.simSettings);
       return kExitUsage;
     }
-    SetEnvironment("CORVANE_SIM_SETTINGS", MVX::WideToUtf8(platform::FromFsPath(path)));
+    simSettings = MVX::WideToUtf8(platform::FromFsPath(path));
+    // Without --wrist-unit-sim the settings are the simulated Controller's.
+    if (!options.wristUnitSim) SetEnvironment("CORVANE_SIM_SETTINGS", simSettings);
   }
-  const std::string modulePath = options.module.empty()
-                                     ? PathInFolder(MVX::Path().Wide(), "Corvane.kvwdll")
-                                     : options.module;
+  const std::string modulePath =
+      options.module.empty() ? PathInFolder(MVX::Path().Wide(), "Corvane.kvwdll") : options.module;
   const bool recording = options.command == Options::Command::Record;
   if (recording && !options.overwrite) {
     // An earlier recording is never replaced without being asked for.
@@ -589,6 +671,28 @@ int Run(const Options& options) {
                   ".*: the folder does not exist or is not writable");
     return kExitFailure;
   }
+  // The simulator is started, and the port named, before the module is
+  // loaded: the module lists the ports from the environment.
+  std::unique_ptr<SimulatedWristUnit> simulator;
+  std::string wantedPort = options.port;
+  if (options.wristUnitSim) {
+    try {
+      simulator = std::make_unique<SimulatedWristUnit>(
+          PathInFolder(MVX::Path().Wide(), SimulatorProgramName()), simSettings);
+    } catch (const SimulatorError& error) {
+      console.Error(std::string("error: ") + error.what());
+      host.log.Write(std::string("recorder: ") + error.what());
+      host.log.Close();
+      return kExitFailure;
+    }
+    wantedPort = simulator->Port();
+    console.Message("Simulated wrist unit started on " + wantedPort);
+    host.log.Write("recorder: simulated wrist unit started on " + wantedPort);
+  }
+  if (!wantedPort.empty()) {
+    SetEnvironment("CORVANE_SERIAL_PORTS", wantedPort);
+    console.Message("Looking for the wrist unit on " + wantedPort + " ...");
+  }
   RegisterHostkit(&host.classObject);
 
   int code = kExitOk;
@@ -597,7 +701,7 @@ int Run(const Options& options) {
   try {
     RecorderHostObject hostObject;
     DeviceLink link(modulePath, hostObject);
-    link.Open();
+    OpenDevice(link, host, wantedPort);
     Session session(link.module(), record);
     if (recording) {
       code = Record(options, host, link, session, record);
@@ -620,13 +724,26 @@ int Run(const Options& options) {
   }
   if (recorded) {
     if (!record.Close(options.out, "Corvane recording, " + record.StartText())) code = kExitFailure;
-    const std::string summary = record.Summary();
+    const DeviceEventCounts events = host.events.Counts();
+    DeviceReport device;
+    device.generation = record.Generation();
+    device.wristUnit = record.WristUnit();
+    if (device.wristUnit) device.port = events.port;
+    const DeviceEventCounts& before = record.EventBaseline();
+    device.sequenceErrors = events.sequenceErrors - before.sequenceErrors;
+    device.lostFrames = events.lostFrames - before.lostFrames;
+    device.reconnects = events.reconnects - before.reconnects;
+    const std::string summary = record.Summary(device);
     host.log.Write(summary);
     if (!console.Quiet()) std::fputs(summary.c_str(), stdout);
   } else {
     record.CloseFiles(options.out);
   }
   UnregisterHostkit();
+  if (simulator) {
+    simulator.reset();
+    host.log.Write("recorder: simulated wrist unit stopped");
+  }
   host.log.Close();
   return code;
 }

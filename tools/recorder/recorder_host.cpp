@@ -1,6 +1,7 @@
 #include "recorder_host.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "recorder_platform.h"
 #include "support/utf8.h"
@@ -11,10 +12,12 @@ namespace {
 constexpr Guid kUnknownId = {0, 0, 0, {0xc0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 // One progress bar: made by the factory, freed with its last reference.
+// Without a terminal a line is printed at each tenth and each new text, so
+// that a log of the output still shows the progress.
 class TerminalProgress final : public HostProgress {
  public:
-  TerminalProgress(TerminalProgressService& service, std::string title)
-      : mService(service), mTitle(std::move(title)) {}
+  TerminalProgress(TerminalProgressService& service, std::string title, std::string text)
+      : mService(service), mTitle(std::move(title)), mText(std::move(text)) {}
 
   int32_t CORVANE_STDCALL QueryInterface(const Guid&, void** out) override {
     *out = nullptr;
@@ -27,18 +30,49 @@ class TerminalProgress final : public HostProgress {
     return left;
   }
   int32_t CORVANE_STDCALL SetProgress(int32_t percent, const wchar_t* text) override {
-    const std::string caption = text != nullptr ? MVX::WideToUtf8(text) : std::string();
-    mService.console().Status(mTitle + " " + ProgressBar(percent, caption), percent >= 100);
-    return mService.Cancelled() ? 1 : 0;
+    std::string caption = text != nullptr ? MVX::WideToUtf8(text) : std::string();
+    std::lock_guard lock(mMutex);
+    const bool force = caption != mText || percent / 10 != mPercent / 10 || percent >= 100;
+    mPercent = percent;
+    mText = std::move(caption);
+    const bool cancelled = mService.Cancelled();
+    if (cancelled && !mToldCancel) {
+      // The answer is the host's wish; a task such as a firmware update may
+      // not stop halfway, so the user learns why nothing happens yet.
+      mToldCancel = true;
+      mService.console().Message("Ctrl-C: the recorder stops once \"" + mTitle +
+                                 "\" has ended; the device module does not interrupt it");
+    }
+    mService.console().Status(ProgressLine(mTitle, percent, mText, Elapsed()), force);
+    return cancelled ? 1 : 0;
   }
   int32_t CORVANE_STDCALL Close() override {
+    std::lock_guard lock(mMutex);
+    if (mClosed) return 0;
+    mClosed = true;
     mService.console().EndStatus();
+    // How far the bar got says nothing sure about the task's outcome (a
+    // timed phase fills its share even when it fails): the owner of the task
+    // reports that.
+    mService.log().Write("recorder: progress window \"" + mTitle + "\" closed after " +
+                         MinutesSeconds(Elapsed()) + " at " + std::to_string(mPercent) + "% (" +
+                         mText + ")");
     return 0;
   }
 
  private:
+  double Elapsed() const {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - mStart).count();
+  }
+
   TerminalProgressService& mService;
-  std::string mTitle;
+  const std::string mTitle;
+  const std::chrono::steady_clock::time_point mStart = std::chrono::steady_clock::now();
+  std::mutex mMutex;
+  std::string mText;
+  int32_t mPercent = 0;
+  bool mClosed = false;
+  bool mToldCancel = false;
   std::atomic<uint32_t> mRefs{1};
 };
 
@@ -64,10 +98,11 @@ class ProgressFactory final : public HostProgressFactory {
   int32_t CORVANE_STDCALL Reserved7() override { return 0; }
   int32_t CORVANE_STDCALL OpenWindow(int32_t, const wchar_t* title, const wchar_t* text, int32_t,
                                      HostProgress** result) override {
-    std::string heading = title != nullptr ? MVX::WideToUtf8(title) : std::string();
-    if (text != nullptr && *text != 0) heading += (heading.empty() ? "" : ": ") + MVX::WideToUtf8(text);
-    mService.console().Message(heading);
-    *result = new TerminalProgress(mService, title != nullptr ? MVX::WideToUtf8(title) : "");
+    const std::string heading = title != nullptr ? MVX::WideToUtf8(title) : std::string();
+    const std::string caption = text != nullptr ? MVX::WideToUtf8(text) : std::string();
+    mService.console().Message(heading + (caption.empty() ? "" : ": " + caption) + " ...");
+    mService.log().Write("recorder: progress window \"" + heading + "\" opened: " + caption);
+    *result = new TerminalProgress(mService, heading, caption);
     return 0;
   }
 
@@ -130,7 +165,10 @@ int32_t LogFile::QueryInterface(const Guid& iid, void** out) {
 // The start exchange (null line) keeps the module's own start: the log's
 // times then count from the module's first line.
 int32_t LogFile::WriteLine(const wchar_t* line, uint32_t*) {
-  if (line != nullptr) Write(MVX::WideToUtf8(line));
+  if (line == nullptr) return 0;
+  const std::string text = MVX::WideToUtf8(line);
+  if (DeviceEvents* events = mEvents.load()) events->Observe(text);
+  Write(text);
   return 0;
 }
 

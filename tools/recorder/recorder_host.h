@@ -10,6 +10,7 @@
 #include <string>
 
 #include "console.h"
+#include "device_events.h"
 #include "host/host_interfaces.h"
 
 namespace corvane::recorder {
@@ -55,6 +56,8 @@ class LogFile final : public HostLogService {
   void Close();
   // A line of the recorder's own.
   void Write(const std::string& line);
+  // Also hands every line of the module to `events` (null: to none).
+  void WatchModuleLines(DeviceEvents* events) { mEvents = events; }
 
   int32_t CORVANE_STDCALL QueryInterface(const Guid& iid, void** out) override;
   uint32_t CORVANE_STDCALL AddRef() override { return ++mRefs; }
@@ -64,15 +67,17 @@ class LogFile final : public HostLogService {
  private:
   std::mutex mMutex;
   std::FILE* mFile = nullptr;
+  std::atomic<DeviceEvents*> mEvents{nullptr};
   std::atomic<uint32_t> mRefs{1};
 };
 
 // The progress service: each window the module opens is a bar on the
-// console's status line. Cancelling is answered from `cancelled`.
+// console's status line (see ProgressLine), and its opening and closing with
+// how far it got are lines in `log`. Cancelling is answered from `cancelled`.
 class TerminalProgressService final : public HostProgressService {
  public:
-  TerminalProgressService(Console& console, bool (*cancelled)())
-      : mConsole(console), mCancelled(cancelled) {}
+  TerminalProgressService(Console& console, LogFile& log, bool (*cancelled)())
+      : mConsole(console), mLog(log), mCancelled(cancelled) {}
 
   int32_t CORVANE_STDCALL QueryInterface(const Guid& iid, void** out) override;
   uint32_t CORVANE_STDCALL AddRef() override { return ++mRefs; }
@@ -82,10 +87,12 @@ class TerminalProgressService final : public HostProgressService {
   int32_t CORVANE_STDCALL CreateObject(uint32_t key, const Guid& iid, void** out) override;
 
   Console& console() { return mConsole; }
+  LogFile& log() { return mLog; }
   bool Cancelled() const { return mCancelled != nullptr && mCancelled(); }
 
  private:
   Console& mConsole;
+  LogFile& mLog;
   bool (*mCancelled)();
   std::atomic<uint32_t> mRefs{1};
 };

@@ -13,6 +13,8 @@ void InstallInterruptHandler();
 int InterruptCount();
 
 bool StdoutIsTerminal();
+// The terminal's width in columns; 0 when it is not known.
+int TerminalColumns();
 
 // fopen for a UTF-8 path.
 std::FILE* OpenFile(const std::string& path, const char* mode);

@@ -1,5 +1,6 @@
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -28,6 +29,12 @@ void InstallInterruptHandler() {
 int InterruptCount() { return gInterrupts.load(); }
 
 bool StdoutIsTerminal() { return isatty(fileno(stdout)) != 0; }
+
+int TerminalColumns() {
+  struct winsize size {};
+  if (ioctl(fileno(stdout), TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
   return std::fopen(path.c_str(), mode);

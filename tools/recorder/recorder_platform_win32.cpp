@@ -1,5 +1,5 @@
-#include <windows.h>
 #include <io.h>
+#include <windows.h>
 
 #include <atomic>
 #include <cstdio>
@@ -28,6 +28,12 @@ void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 int InterruptCount() { return gInterrupts.load(); }
 
 bool StdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
+
+int TerminalColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
 
 std::FILE* OpenFile(const std::string& path, const char* mode) {
   return _wfopen(MVX::Utf8ToWide(path).c_str(), MVX::Utf8ToWide(mode).c_str());

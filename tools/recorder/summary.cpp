@@ -42,8 +42,12 @@ void BeatStatistics::Add(const Row& row) {
 }
 
 std::string FormatSummary(const RowAssembler& rows, const BeatStatistics& beats,
-                          uint64_t rowsWritten) {
+                          uint64_t rowsWritten, const DeviceReport& device) {
   std::string text = "Summary\n";
+  if (!device.generation.empty()) {
+    text += "  generation          " + device.generation +
+            (device.port.empty() ? "" : " on " + device.port) + "\n";
+  }
   char duration[96];
   std::snprintf(duration, sizeof duration, "  duration            %.2f s (%llu complete rows)\n",
                 static_cast<double>(rowsWritten) / kSampleRate,
@@ -68,8 +72,28 @@ std::string FormatSummary(const RowAssembler& rows, const BeatStatistics& beats,
     list += (list.empty() ? "" : ", ") + entry;
   }
   if (!trailing.empty()) text += "  short at the end    " + trailing + " samples\n";
-  text += "  gaps                " + (gaps.empty() ? std::string("none") : gaps + " samples short") +
-          "\n";
+  text += "  gaps                " +
+          (gaps.empty() ? std::string("none") : gaps + " samples short") + "\n";
+  if (device.wristUnit) {
+    // The unit numbers its data frames; what it sent but never arrived is
+    // not in the rows, which run on across the break.
+    std::string lost = std::to_string(device.lostFrames);
+    if (device.lostFrames > 0) {
+      char seconds[64];
+      std::snprintf(seconds, sizeof seconds, " (%.2f s) in %llu break%s",
+                    static_cast<double>(device.lostFrames) / kSampleRate,
+                    static_cast<unsigned long long>(device.sequenceErrors),
+                    device.sequenceErrors == 1 ? "" : "s");
+      lost += std::string(seconds) +
+              " of the unit's sample counter; the rows run on across "
+              "them, so the times after a break are early by the frames lost";
+    }
+    text += "  lost data frames    " + lost + "\n";
+    if (device.reconnects > 0) {
+      text += "  reconnects          " + std::to_string(device.reconnects) +
+              " (the port was reopened)\n";
+    }
+  }
   text += "  beats               " + std::to_string(beats.Beats()) +
           (beatless && most > 0 ? " (no beat channel data: channels 3 to 7 are empty)" : "") + "\n";
   text += SpreadLine("systolic", beats.Systolic(), "mmHg");

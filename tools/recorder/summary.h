@@ -45,8 +45,18 @@ class BeatStatistics {
 inline constexpr uint64_t kBeatTrail = 3 * kSampleRate;
 inline constexpr uint64_t kFetchTrail = 32;
 
+// What the summary tells of the device beyond the rows.
+struct DeviceReport {
+  std::string generation;  // empty: unknown
+  std::string port;        // the wrist unit's port; empty for the Controller
+  bool wristUnit = false;
+  uint64_t sequenceErrors = 0;  // breaks in the wrist unit's sample counter
+  uint64_t lostFrames = 0;      // its data frames lost at those breaks
+  uint64_t reconnects = 0;
+};
+
 // The summary printed at the end of a recording.
 std::string FormatSummary(const RowAssembler& rows, const BeatStatistics& beats,
-                          uint64_t rowsWritten);
+                          uint64_t rowsWritten, const DeviceReport& device = {});
 
 }  // namespace corvane::recorder

@@ -1,0 +1,44 @@
+// What the module's log says about the wrist unit while the recorder runs:
+// the port it was found on, the data frames it lost, its reconnects and the
+// outcome of a firmware update. The log lines are the only place the module
+// tells these, so the recorder reads them as they are written.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace corvane::recorder {
+
+struct DeviceEventCounts {
+  std::string port;             // last port the wrist-unit search tried
+  uint64_t sequenceErrors = 0;  // breaks in the unit's sample counter
+  uint64_t lostFrames = 0;      // data frames missing at those breaks
+  uint64_t reconnects = 0;      // the driver reopened the port
+  // The module's line that ended an update on `port`, and whether it failed.
+  std::string updateOutcome;
+  bool updateFailed = false;
+  // The last update that failed, on any port: the search may go on to
+  // other ports after it.
+  std::string failedUpdatePort;
+  std::string failedUpdateReason;
+};
+
+class DeviceEvents {
+ public:
+  // One line of the module log (with or without its time prefix); any thread.
+  void Observe(std::string_view line);
+  DeviceEventCounts Counts() const;
+
+ private:
+  mutable std::mutex mMutex;
+  DeviceEventCounts mCounts;
+};
+
+// The counter's step at a sequence error: "... Expected 12 (0xc), got 40
+// (0x28)" lost 28 frames; the counter is 16 bits and wraps. Zero when the
+// line does not say.
+uint64_t LostFramesOf(std::string_view line);
+
+}  // namespace corvane::recorder
