@@ -104,6 +104,11 @@ bool FinapresNanoDriver::ProbePort(const MVX::MVXString& port) {
   if (!mPort.Open(port, kBaudRate)) return false;
   MVX_TRACE(MVX::kUnitNanoDriver, L" looking for Vive Zore on " + port);
   Log(L"Nano Driver: Looking for Vive Zore on " + port);
+  // Each port's unit is judged by the records it sends itself, never by those
+  // of a unit on a port tried before.
+  mBootloaderRecord.fill(0);
+  mHardwareRecord.fill(0);
+  mFirmwareRecord.fill(0);
   Poll();
   if (!Exchange(nano::MakeVersionRequest(nano::kVersionFirmware))) return false;
   // A unit that waits in its bootloader, or that an installed image calls
