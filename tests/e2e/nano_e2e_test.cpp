@@ -1,15 +1,10 @@
-// The real module through its exports with the simulated wrist unit on a
-// pseudo-terminal (named by CORVANE_SERIAL_PORTS) and the simulated
-// Controller in the "Devices" folder: the wrist unit must win the probe, and
-// whole sessions run over the serial link.
-#include <fcntl.h>
+// The real module through its exports with the simulated wrist unit behind a
+// serial port (wrist_unit.h) and the simulated Controller in the "Devices"
+// folder: the wrist unit must win the probe, and whole sessions run over the
+// serial link.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -22,12 +17,15 @@
 #include "fake_host.h"
 #include "platform/dynamic_library.h"
 #include "support/path.h"
+#include "wrist_unit.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using corvane::testing::CountedObject;
 using corvane::testing::FakeHostObject;
+using corvane::testing::VendorLibraryLoaded;
+using corvane::testing::WristUnit;
 
 constexpr int kPerMmHg = 80;  // 32000 / 400
 
@@ -70,48 +68,11 @@ struct Module {
   void (*CleanupOnMainThread)() = nullptr;
 };
 
-// The simulated wrist unit, started once per process behind a symlink that
-// the module's port listing offers first.
-class WristUnit {
- public:
-  WristUnit() {
-    const std::string stem =
-        std::filesystem::temp_directory_path() / ("corvane_vz_" + std::to_string(getpid()));
-    mLink = stem + ".tty";
-    mSettings = stem + ".txt";
-    Settings("");
-    mPid = fork();
-    if (mPid == 0) {
-      const int devnull = ::open("/dev/null", O_WRONLY);
-      dup2(devnull, 1);
-      execl(SIM_VIVEZORE_EXE, SIM_VIVEZORE_EXE, "--link", mLink.c_str(), "--settings",
-            mSettings.c_str(), "--quiet", static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    for (int i = 0; i < 200 && !std::filesystem::exists(mLink); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    setenv("CORVANE_SERIAL_PORTS", mLink.c_str(), 1);
-  }
-  ~WristUnit() {
-    if (mPid > 0) {
-      kill(mPid, SIGTERM);
-      waitpid(mPid, nullptr, 0);
-    }
-    std::filesystem::remove(mSettings);
-  }
-  bool Running() const { return mPid > 0 && std::filesystem::exists(mLink); }
-  // Replaces the unit's settings; it notices within 100 ms.
-  void Settings(const std::string& text) {
-    std::ofstream(mSettings, std::ios::trunc) << "watchdog_ms = 0\n" << text;
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
-  }
-
- private:
-  std::string mLink;
-  std::string mSettings;
-  pid_t mPid = -1;
-};
+// Replaces the unit's settings; it notices within 100 ms.
+void Settings(const WristUnit& unit, const std::string& text) {
+  std::ofstream(unit.SettingsFile(), std::ios::trunc) << "watchdog_ms = 0\n" << text;
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+}
 
 struct Recording {
   std::map<int, std::vector<int64_t>> channels;
@@ -192,15 +153,6 @@ class NanoSession : public ::testing::Test {
     }
     return r;
   }
-  static bool VendorLibraryLoaded() {
-    std::ifstream maps("/proc/self/maps");
-    std::string line;
-    while (std::getline(maps, line)) {
-      if (line.find("DMSFinapresAPI_C") != std::string::npos) return true;
-    }
-    return false;
-  }
-
   static Module* module;
   static WristUnit* unit;
   FakeHostObject host;
@@ -211,11 +163,12 @@ Module* NanoSession::module = nullptr;
 WristUnit* NanoSession::unit = nullptr;
 
 TEST_F(NanoSession, RecordsFromTheWristUnitAndSurvivesAHangUp) {
-  unit->Settings("systolic = 130\ndiastolic = 70\n");
+  Settings(*unit, "systolic = 130\ndiastolic = 70\n");
   Open();
   EXPECT_FALSE(VendorLibraryLoaded()) << "the wrist unit wins the probe";
   uint32_t id = 0;
   EXPECT_EQ(module->GetUniqueID(0, &id), 1);
+  EXPECT_EQ(Ask(">dev/init"), "<OK");
   EXPECT_EQ(Ask("?in/cha5/arithmetic"), "=") << "no beat shift over the serial link";
 
   EXPECT_EQ(StartSampler().back(), "<OK");
@@ -231,7 +184,7 @@ TEST_F(NanoSession, RecordsFromTheWristUnitAndSurvivesAHangUp) {
   EXPECT_GT(*high, 115 * kPerMmHg);
 
   // The adapter is pulled for 400 ms and plugged in again.
-  unit->Settings("systolic = 130\ndiastolic = 70\nhangup_after_ms = 100\nhangup_ms = 400\n");
+  Settings(*unit, "systolic = 130\ndiastolic = 70\nhangup_after_ms = 100\nhangup_ms = 400\n");
   Record(2000);
   const Recording resumed = Record(2000);
   EXPECT_GT(resumed.Count(1), 300u) << "samples resume after the hang-up";
@@ -253,22 +206,22 @@ TEST_F(NanoSession, DeviceErrorAndLinkSilenceBecomeUserMessages) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    unit->Settings("device_error = 0\n");
+    Settings(*unit, "device_error = 0\n");
     Open({"?dev/dms_CntKVSamp 1"});
     EXPECT_EQ(StartSampler().back(), "<OK");
-    unit->Settings(c.settings);
+    Settings(*unit, c.settings);
     const Recording r = Record(6000, [](const std::string& line) { return line[0] == '#'; });
     ASSERT_FALSE(r.other.empty());
     EXPECT_EQ(r.other.front().rfind(c.userMessage, 0), 0u) << r.other.front();
     EXPECT_EQ(r.other.back().rfind("#abort", 0), 0u) << r.other.back();
     module->CloseAll();
     module->CleanupOnMainThread();
-    unit->Settings("device_error = 0\n");
+    Settings(*unit, "device_error = 0\n");
   }
 }
 
 TEST_F(NanoSession, DemonstrationMakesAPressureWaveAndBeats) {
-  unit->Settings("");
+  Settings(*unit, "");
   Open({"?dev/dms_TestEnab 1", "?dev/dms_Test 4"});
   const std::vector<std::string> start = StartSampler();
   EXPECT_NE(std::find(start.begin(), start.end(), "&UTest mode - Simulate pressure"), start.end());
