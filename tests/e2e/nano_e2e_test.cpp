@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "fake_host.h"
+#include "firmware_image_writer.h"
 #include "platform/dynamic_library.h"
 #include "support/path.h"
 #include "wrist_unit.h"
@@ -232,6 +233,32 @@ TEST_F(NanoSession, DemonstrationMakesAPressureWaveAndBeats) {
   EXPECT_GT(r.Count(3), 0u) << "beats";
   module->WriteBuffer(0, ">in/sampler/stop\n", 17);
   Record(2000, [](const std::string& line) { return line == "<OK"; });
+}
+
+TEST_F(NanoSession, TheSearchUpdatesTheUnitFromAnImageInDevices) {
+  // A newer image beside the simulated Controller, taken away afterwards so
+  // that no other session updates.
+  const std::filesystem::path image =
+      std::filesystem::path((MVX::Path() / L"Devices").Wide()) /
+      corvane::tools::ImageFileName({2, 1, 1, 0, 0x0101, 0, 0}, false);
+  struct Remove {
+    std::filesystem::path path;
+    ~Remove() { std::filesystem::remove(path); }
+  } remove{image};
+  std::vector<uint8_t> data(400);
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + 3);
+  const corvane::tools::ImageDescription description{
+      2, 1, 1, 0, 0x0101, corvane::tools::Crc8(data), static_cast<uint32_t>(data.size())};
+  std::ofstream(image, std::ios::binary) << corvane::tools::ImageXml(description, data);
+
+  // The version is set twice: the unit takes a setting only when it changes,
+  // and an earlier update may have left it at the image's version.
+  const std::string timing = "bootloader_entry_ms = 100\nerase_ms = 300\nrestart_ms = 300\n";
+  Settings(*unit, "firmware = 2.1.0.99\n" + timing);
+  Settings(*unit, "firmware = 2.1.0.100\nfirmware_after_update = 2.1.1.0\n" + timing);
+  Open();
+  const std::string version = Ask("?dev/version");
+  EXPECT_NE(version.find("Nano firmware v2.1.1.0,"), std::string::npos) << version;
 }
 
 }  // namespace
