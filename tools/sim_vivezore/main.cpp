@@ -16,7 +16,8 @@ void OnSignal(int) { g_stop.store(true); }
 
 constexpr std::string_view kUsage =
     "usage: sim-vivezore [--link PATH | --port TTY] [--settings FILE] [--log FILE]\n"
-    "                    [--image-out FILE] [--no-pace] [--quiet]\n"
+    "                    [--image-out FILE] [--send-log FILE] [--flood] [--no-pace]\n"
+    "                    [--quiet]\n"
     "Plays the wrist unit on a new pseudo-terminal (its path is printed on stdout and,\n"
     "with --link, kept behind PATH) or on the existing TTY. The settings file defaults\n"
     "to $CORVANE_VIVEZORE_SETTINGS.\n";
@@ -41,6 +42,10 @@ int main(int argc, char** argv) {
       options.log = argv[++i];
     } else if (arg == "--image-out" && has_value) {
       options.image_out = argv[++i];
+    } else if (arg == "--send-log" && has_value) {
+      options.send_log = argv[++i];
+    } else if (arg == "--flood") {
+      options.flood = true;
     } else if (arg == "--no-pace") {
       options.pace = false;
     } else if (arg == "--quiet") {

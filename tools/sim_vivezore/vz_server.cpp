@@ -77,6 +77,7 @@ Server::Server(Options options) : options_(std::move(options)) {}
 Server::~Server() {
   CloseLine();
   if (log_ != nullptr) std::fclose(log_);
+  if (send_log_ != nullptr) std::fclose(send_log_);
 }
 
 void Server::Say(const std::string& text) const {
@@ -110,6 +111,13 @@ bool Server::Open() {
     log_ = std::fopen(options_.log.c_str(), "w");
     if (log_ == nullptr) {
       Say("cannot write the log " + options_.log.string() + ": " + std::strerror(errno));
+      return false;
+    }
+  }
+  if (!options_.send_log.empty()) {
+    send_log_ = std::fopen(options_.send_log.c_str(), "w");
+    if (send_log_ == nullptr) {
+      Say("cannot write the send log " + options_.send_log.string() + ": " + std::strerror(errno));
       return false;
     }
   }
@@ -201,7 +209,7 @@ void Server::PollSettings(Clock::time_point now) {
     Say(options_.settings.string() + ": " + problem);
   const Settings old = settings_;
   settings_ = parsed->settings;
-  unit_->ApplySettings(settings_, now);
+  unit_->ApplySettings(settings_, now + unit_ahead_);
   Say("settings read");
   if (settings_.silence_ms != old.silence_ms ||
       settings_.silence_after_ms != old.silence_after_ms) {
@@ -232,6 +240,32 @@ void Server::LogFrame(const Frame& frame, Clock::time_point now) {
   std::fflush(log_);
 }
 
+void Server::LogSent(std::span<const uint8_t> bytes) {
+  if (send_log_ == nullptr) return;
+  const auto written = std::chrono::duration_cast<nanoseconds>(Clock::now().time_since_epoch());
+  sent_.Push(bytes);
+  while (std::optional<Frame> frame = sent_.Next()) {
+    if (frame->type != 'd' || frame->payload.size() < 4) continue;
+    const auto& p = frame->payload;
+    std::fprintf(send_log_, "%lld %u %u\n", static_cast<long long>(written.count()),
+                 static_cast<unsigned>(p[0] | p[1] << 8), static_cast<unsigned>(p[2] | p[3] << 8));
+  }
+}
+
+void Server::Flood(Clock::time_point now) {
+  // Fewer than three data frames left to send (more than the FIFO takes, so
+  // the paced writer always has a next wake-up): the unit's clock jumps to its
+  // next sample. A few rounds at most, as the next due event may send nothing.
+  constexpr size_t kLowWater = 3 * 14;
+  for (int round = 0; round < 8 && pending_.size() < kLowWater; ++round) {
+    const Clock::time_point due = unit_->NextDue();
+    if (due > now + unit_ahead_) unit_ahead_ = due - now;
+    unit_->Tick(now + unit_ahead_);
+    std::vector<uint8_t> out = unit_->TakeOutput();
+    pending_.insert(pending_.end(), out.begin(), out.end());
+  }
+}
+
 void Server::ReadLine(Clock::time_point now) {
   uint8_t buffer[4096];
   for (;;) {
@@ -241,7 +275,7 @@ void Server::ReadLine(Clock::time_point now) {
   }
   while (std::optional<Frame> frame = scanner_.Next()) {
     LogFrame(*frame, now);
-    unit_->OnFrame(*frame, now);
+    unit_->OnFrame(*frame, now + unit_ahead_);
   }
 }
 
@@ -267,6 +301,7 @@ void Server::WriteLine(Clock::time_point now) {
       }
       return;
     }
+    LogSent(std::span<const uint8_t>(chunk.data(), static_cast<size_t>(n)));
     pending_.erase(pending_.begin(), pending_.begin() + n);
     line_free_ += kByteTime * n;
     if (!options_.pace) continue;
@@ -308,17 +343,19 @@ void Server::Run(const std::atomic<bool>& stop) {
     }
     const bool connected = line_ && host_present_;
     if (connected) ReadLine(now);
-    unit_->Tick(now);
+    unit_->Tick(now + unit_ahead_);
     std::vector<uint8_t> out = unit_->TakeOutput();
     // With nobody at the other end what the unit sends is lost, as on a cable.
     if (connected && !InWindow(silence_from_, silence_until_, now)) {
       if (pending_.empty() && line_free_ < now) line_free_ = now;  // the line was idle
       pending_.insert(pending_.end(), out.begin(), out.end());
+      if (options_.flood) Flood(now);
     }
     if (std::optional<ReceivedImage> image = unit_->TakeImage()) SaveImage(*image);
     if (connected) WriteLine(now);
 
-    Clock::time_point wake = std::min({unit_->NextDue(), next_settings_poll_, now + kLongestSleep});
+    Clock::time_point wake =
+        std::min({unit_->NextDue() - unit_ahead_, next_settings_poll_, now + kLongestSleep});
     if (!pending_.empty() && options_.pace)
       wake = std::min(wake, line_free_ - kFifoTime + kByteTime);
     now = Clock::now();

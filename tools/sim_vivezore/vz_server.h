@@ -24,7 +24,9 @@ struct Options {
   std::filesystem::path settings;   // settings file, re-read when it changes
   std::filesystem::path log;        // received frames, one line each
   std::filesystem::path image_out;  // image of a completed firmware update
+  std::filesystem::path send_log;   // when each 'd' frame's last byte was written
   bool pace = true;                 // 11520 bytes a second, as 115200 baud 8N1
+  bool flood = false;               // the unit's time runs ahead so the line is never idle
   bool quiet = false;               // no progress lines on stderr
   bool print_path = true;           // each new tty path on a line of its own on stdout
 };
@@ -73,6 +75,8 @@ class Server {
   void ReadLine(Clock::time_point now);
   void WriteLine(Clock::time_point now);
   void LogFrame(const Frame& frame, Clock::time_point now);
+  void LogSent(std::span<const uint8_t> bytes);
+  void Flood(Clock::time_point now);
   void SaveImage(const ReceivedImage& image);
   void Say(const std::string& text) const;
 
@@ -89,6 +93,10 @@ class Server {
   Clock::time_point started_;
   Clock::time_point next_settings_poll_;
   std::FILE* log_ = nullptr;
+  std::FILE* send_log_ = nullptr;
+  FrameScanner sent_;  // the bytes written, for the send log
+  // How far the unit's clock is ahead of the real one (flooding only).
+  Clock::duration unit_ahead_{};
   // Line faults, armed when their settings change.
   std::optional<Clock::time_point> silence_from_, silence_until_;
   std::optional<Clock::time_point> hangup_from_, hangup_until_;

@@ -1,0 +1,304 @@
+#include "nano_stream.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/dynamic_library.h"
+#include "process_cpu.h"
+#include "support/path.h"
+
+namespace corvane::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;  // CLOCK_MONOTONIC, as in the simulator
+
+int64_t NowNs() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+      .count();
+}
+
+struct Module {
+  platform::DynamicLibrary library;
+  int32_t (*FindDevice)(uint32_t*) = nullptr;
+  int32_t (*Initialise)(int32_t) = nullptr;
+  int32_t (*CloseAll)() = nullptr;
+  int32_t (*WriteBuffer)(int32_t, const char*, int32_t) = nullptr;
+  int32_t (*ReadLine)(int32_t, char*, int32_t, int32_t) = nullptr;
+
+  bool Load() {
+    library = platform::DynamicLibrary::Open((MVX::Path() / L"Corvane.kvwdll").Wide());
+    if (!library.IsLoaded()) return false;
+    return Resolve(FindDevice, "FindDevice") && Resolve(Initialise, "Initialise") &&
+           Resolve(CloseAll, "CloseAll") && Resolve(WriteBuffer, "WriteBuffer") &&
+           Resolve(ReadLine, "ReadLine");
+  }
+  template <typename Fn>
+  bool Resolve(Fn& fn, const char* name) {
+    fn = reinterpret_cast<Fn>(library.Symbol(name));
+    return fn != nullptr;
+  }
+  // Sends a command and reads until its "<OK" (or nothing more comes).
+  bool Command(const std::string& text) {
+    WriteBuffer(0, text.c_str(), static_cast<int32_t>(text.size()));
+    char buffer[8192];
+    while (ReadLine(0, buffer, sizeof buffer, 10000) == 1) {
+      if (std::string(buffer) == "<OK") return true;
+    }
+    return false;
+  }
+};
+
+// The simulator as a child process; stopped with SIGTERM, which also
+// closes its send log.
+class Simulator {
+ public:
+  Simulator(const std::filesystem::path& dir, bool flood) : dir_(dir) {
+    std::ofstream(Settings(), std::ios::trunc) << "watchdog_ms = 0\n";
+    std::filesystem::remove(SendLog());
+    const std::string link = Link(), settings = Settings(), sendLog = SendLog();
+    pid_ = fork();
+    if (pid_ == 0) {
+      const int devnull = ::open("/dev/null", O_WRONLY);
+      dup2(devnull, 1);
+      execl(SIM_VIVEZORE_EXE, SIM_VIVEZORE_EXE, "--link", link.c_str(), "--settings",
+            settings.c_str(), "--send-log", sendLog.c_str(), "--quiet",
+            flood ? "--flood" : static_cast<char*>(nullptr), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    for (int i = 0; i < 300 && !std::filesystem::exists(Link()); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    setenv("CORVANE_SERIAL_PORTS", link.c_str(), 1);
+  }
+  ~Simulator() { Stop(); }
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  bool Running() const { return pid_ > 0 && std::filesystem::exists(Link()); }
+  void Stop() {
+    if (pid_ <= 0) return;
+    kill(pid_, SIGTERM);
+    waitpid(pid_, nullptr, 0);
+    pid_ = -1;
+  }
+  std::string Link() const { return (dir_ / "vivezore.tty").string(); }
+  std::string Settings() const { return (dir_ / "vivezore.txt").string(); }
+  std::string SendLog() const { return (dir_ / "vivezore_sent.txt").string(); }
+
+ private:
+  std::filesystem::path dir_;
+  pid_t pid_ = -1;
+};
+
+struct Sent {
+  int64_t ns;
+  unsigned counter;
+  int32_t value;  // the pressure as the host's channel shows it
+};
+
+struct Received {
+  int64_t ns;
+  int32_t value;
+};
+
+std::vector<Sent> ReadSendLog(const std::string& path) {
+  std::vector<Sent> sent;
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (file == nullptr) return sent;
+  long long ns = 0;
+  unsigned counter = 0, bp = 0;
+  while (std::fscanf(file, "%lld %u %u", &ns, &counter, &bp) == 3) {
+    sent.push_back({ns, counter, static_cast<int32_t>(bp / 10) * 32000 / 400});
+  }
+  std::fclose(file);
+  return sent;
+}
+
+bool RunMatches(const std::vector<Sent>& sent, size_t j, const std::vector<Received>& received,
+                size_t i, size_t length) {
+  if (j + length > sent.size() || i + length > received.size()) return false;
+  for (size_t k = 0; k < length; ++k) {
+    if (sent[j + k].value != received[i + k].value) return false;
+  }
+  return true;
+}
+
+struct Match {
+  size_t matched = 0;
+  size_t lost = 0;         // frames sent inside the matched span that the host never showed
+  size_t unmatched = 0;    // values the host showed that no frame sent
+  size_t skippedHead = 0;  // values before the first run of kAnchor that could be placed
+  size_t counterGaps = 0;  // counter steps other than +1 between the frames sent
+  size_t spanFrames = 0;   // frames sent from the first matched to the last matched
+  size_t firstSent = 0, lastSent = 0;
+  std::vector<double> latencyMs;
+};
+
+Match MatchRecording(const std::vector<Sent>& sent, const std::vector<Received>& received) {
+  constexpr size_t kAnchor = 200, kResync = 20, kMostLost = 2000;
+  Match m;
+  for (size_t j = 1; j < sent.size(); ++j) {
+    if (sent[j].counter != ((sent[j - 1].counter + 1) & 0xFFFF)) ++m.counterGaps;
+  }
+  size_t i = 0, j = 0;
+  bool anchored = false;
+  for (; i + kAnchor <= received.size() && !anchored; i += kAnchor) {
+    for (j = 0; j + kAnchor <= sent.size(); ++j) {
+      // A run of one value (the cuff deflated) could sit anywhere.
+      if (received[i].value != received[i + kAnchor - 1].value &&
+          RunMatches(sent, j, received, i, kAnchor)) {
+        anchored = true;
+        break;
+      }
+    }
+    if (anchored) break;
+  }
+  if (!anchored) return m;
+  m.skippedHead = i;
+  const size_t firstSent = j;
+  size_t lastSent = j;
+  while (i < received.size() && j < sent.size()) {
+    if (received[i].value == sent[j].value) {
+      m.latencyMs.push_back(static_cast<double>(received[i].ns - sent[j].ns) / 1e6);
+      ++m.matched;
+      lastSent = j;
+      ++i;
+      ++j;
+      continue;
+    }
+    // A frame the host did not show (or one it showed that was never sent):
+    // the next run that matches again says which.
+    size_t skip = 1;
+    while (skip <= kMostLost && !RunMatches(sent, j + skip, received, i, kResync)) ++skip;
+    if (skip <= kMostLost) {
+      m.lost += skip;
+      j += skip;
+    } else {
+      ++m.unmatched;
+      ++i;
+    }
+  }
+  // The recording's tail may still be on its way: values not yet matched at
+  // the end of the send log cannot be judged.
+  m.spanFrames = lastSent - firstSent + 1;
+  m.firstSent = firstSent;
+  m.lastSent = lastSent;
+  return m;
+}
+
+double Percentile(std::vector<double> values, double p) {
+  if (values.empty()) return 0;
+  std::sort(values.begin(), values.end());
+  const auto index = static_cast<size_t>(p * static_cast<double>(values.size() - 1) + 0.5);
+  return values[std::min(index, values.size() - 1)];
+}
+
+}  // namespace
+
+int RunStreamBench(const StreamOptions& options) {
+  const std::filesystem::path dir =
+      std::filesystem::temp_directory_path() / ("corvane_nanobench_" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  Simulator simulator(dir, options.flood);
+  if (!simulator.Running()) {
+    std::fprintf(stderr, "sim-vivezore did not start (%s)\n", SIM_VIVEZORE_EXE);
+    return 2;
+  }
+  Module module;
+  if (!module.Load()) {
+    std::fprintf(stderr, "Corvane.kvwdll must stand beside this program\n");
+    return 2;
+  }
+  uint32_t value = 0;
+  if (module.FindDevice(&value) != 1 || module.Initialise(0) != 1) {
+    std::fprintf(stderr, "the module did not find the simulated wrist unit\n");
+    return 2;
+  }
+  if (!module.Command("?in/sampler/start\n")) {
+    std::fprintf(stderr, "the sampler did not start\n");
+    return 2;
+  }
+
+  // The recording, read as a host reads it: ReadLine with a time-out.
+  std::vector<Received> received;
+  received.reserve(static_cast<size_t>(options.seconds * 1000));
+  size_t otherLines = 0;
+  std::string firstOther;
+  std::vector<char> buffer(65536);
+  const double cpu0 = ProcessCpuSeconds();
+  const auto begin = Clock::now();
+  const auto end = begin + std::chrono::duration<double>(options.seconds);
+  while (Clock::now() < end) {
+    if (module.ReadLine(0, buffer.data(), static_cast<int32_t>(buffer.size()), 100) != 1) continue;
+    const int64_t at = NowNs();
+    const char* c = buffer.data();
+    if (c[0] == '+' && c[1] == '1' && c[2] == ',') {
+      for (c += 2; *c == ',';) {
+        char* next = nullptr;
+        received.push_back({at, static_cast<int32_t>(std::strtol(c + 1, &next, 10))});
+        c = next;
+      }
+    } else if (c[0] != '+') {
+      if (otherLines++ == 0) firstOther = buffer.data();
+    }
+  }
+  const double cpu = ProcessCpuSeconds() - cpu0;
+  const double wall = std::chrono::duration<double>(Clock::now() - begin).count();
+
+  module.Command("?in/sampler/stop\n");
+  module.CloseAll();
+  simulator.Stop();
+  const std::vector<Sent> sent = ReadSendLog(simulator.SendLog());
+  std::filesystem::remove_all(dir);
+
+  const Match m = MatchRecording(sent, received);
+  std::printf("%s\n", options.title);
+  std::printf(
+      "  recording %.1f s: %zu 'd' frames sent in all, %zu pressure values read"
+      " (%.0f per second)\n",
+      wall, sent.size(), received.size(), static_cast<double>(received.size()) / wall);
+  if (m.matched == 0) {
+    std::printf("  the values read match no run of frames sent\n");
+    return 1;
+  }
+  std::printf(
+      "  matched %zu values to frames; %zu frames in that span, lost %zu, values"
+      " matching no frame %zu, values before the first match %zu; counter gaps in"
+      " what was sent %zu\n",
+      m.matched, m.spanFrames, m.lost, m.unmatched, m.skippedHead, m.counterGaps);
+  if (m.spanFrames > 1) {
+    const double span = static_cast<double>(sent[m.lastSent].ns - sent[m.firstSent].ns) / 1e9;
+    const double rate = static_cast<double>(m.spanFrames - 1) / span;
+    // A 'd' frame is 14 bytes; one 21-byte 's' frame goes with every 20.
+    std::printf(
+        "  'd' frames sent at %.0f per second over the matched span: %.1f %% of the"
+        " line, with the status frames %.1f %%\n",
+        rate, 100.0 * rate * 14 / 11520, 100.0 * rate * (14 + 21.0 / 20) / 11520);
+  }
+  std::printf(
+      "  latency from the frame's last byte written to ReadLine returning its line:"
+      " min %.2f ms, median %.2f ms, 99th percentile %.2f ms, max %.2f ms\n",
+      Percentile(m.latencyMs, 0.0), Percentile(m.latencyMs, 0.5), Percentile(m.latencyMs, 0.99),
+      Percentile(m.latencyMs, 1.0));
+  std::printf("  host process CPU (module included) %.3f s = %.2f %% of one core\n", cpu,
+              100.0 * cpu / wall);
+  if (otherLines != 0) {
+    std::printf("  %zu other lines, the first: %s\n", otherLines, firstOther.c_str());
+  }
+  return m.lost == 0 && m.unmatched == 0 ? 0 : 1;
+}
+
+}  // namespace corvane::bench
