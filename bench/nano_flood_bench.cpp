@@ -1,7 +1,8 @@
 // The wrist unit's line kept full: the simulator runs its clock ahead so that
-// data frames follow each other back to back at 11520 bytes a second (about
-// 760 'd' frames a second beside the status and beat frames, against 200 at
-// the unit's own pace). Prints the frames the host lost (must be 0), the
+// data frames follow each other back to back at 11520 bytes a second: about
+// 710 'd' frames (15 bytes each) a second beside the status frame that goes
+// with every 20th sample and the beat frames, against 200 at the unit's own
+// pace. Prints the frames the host lost (must be 0), the
 // latency as nano_latency_bench does, and the host process's CPU time, the
 // module's threads included.
 // Usage: nano_flood_bench [seconds]   (default 60)

@@ -282,11 +282,12 @@ int RunStreamBench(const StreamOptions& options) {
   if (m.spanFrames > 1) {
     const double span = static_cast<double>(sent[m.lastSent].ns - sent[m.firstSent].ns) / 1e9;
     const double rate = static_cast<double>(m.spanFrames - 1) / span;
-    // A 'd' frame is 14 bytes; one 21-byte 's' frame goes with every 20.
+    // A 'd' frame is 15 bytes on the line, an 's' frame (one with every 20th
+    // sample) 21; the few beat frames are left out.
     std::printf(
         "  'd' frames sent at %.0f per second over the matched span: %.1f %% of the"
         " line, with the status frames %.1f %%\n",
-        rate, 100.0 * rate * 14 / 11520, 100.0 * rate * (14 + 21.0 / 20) / 11520);
+        rate, 100.0 * rate * 15 / 11520, 100.0 * rate * (15 + 21.0 / 20) / 11520);
   }
   std::printf(
       "  latency from the frame's last byte written to ReadLine returning its line:"

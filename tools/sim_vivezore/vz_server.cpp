@@ -256,7 +256,7 @@ void Server::Flood(Clock::time_point now) {
   // Fewer than three data frames left to send (more than the FIFO takes, so
   // the paced writer always has a next wake-up): the unit's clock jumps to its
   // next sample. A few rounds at most, as the next due event may send nothing.
-  constexpr size_t kLowWater = 3 * 14;
+  constexpr size_t kLowWater = 3 * 15;
   for (int round = 0; round < 8 && pending_.size() < kLowWater; ++round) {
     const Clock::time_point due = unit_->NextDue();
     if (due > now + unit_ahead_) unit_ahead_ = due - now;
