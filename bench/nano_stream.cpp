@@ -179,10 +179,18 @@ Match MatchRecording(const std::vector<Sent>& sent, const std::vector<Received>&
       ++j;
       continue;
     }
-    // A frame the host did not show (or one it showed that was never sent):
-    // the next run that matches again says which.
+    // A value changed on the way, frames the host did not show, or a value
+    // it showed that was never sent: the next run that matches says which.
+    // Near the end of the recording the run is as long as what is left.
+    const size_t run = std::min(kResync, received.size() - i);
+    if (run > 1 && RunMatches(sent, j + 1, received, i + 1, run - 1)) {
+      ++m.unmatched;
+      ++i;
+      ++j;
+      continue;
+    }
     size_t skip = 1;
-    while (skip <= kMostLost && !RunMatches(sent, j + skip, received, i, kResync)) ++skip;
+    while (skip <= kMostLost && !RunMatches(sent, j + skip, received, i, run)) ++skip;
     if (skip <= kMostLost) {
       m.lost += skip;
       j += skip;
