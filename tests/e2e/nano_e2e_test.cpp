@@ -174,7 +174,7 @@ TEST_F(NanoSession, RecordsFromTheWristUnitAndSurvivesAHangUp) {
 
   EXPECT_EQ(StartSampler().back(), "<OK");
   const auto begin = Clock::now();
-  const Recording r = Record(10000);
+  const Recording r = Record(30000);
   const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
   EXPECT_TRUE(r.other.empty()) << r.other.front();
   for (int k = 1; k <= 11; ++k) EXPECT_GT(r.Count(k), 0u) << "channel " << k;
