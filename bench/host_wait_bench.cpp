@@ -10,35 +10,14 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/dynamic_library.h"
+#include "module_exports.h"
 #include "process_cpu.h"
-#include "support/path.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Module {
-  corvane::platform::DynamicLibrary library;
-  int32_t (*FindDevice)(uint32_t*) = nullptr;
-  int32_t (*Initialise)(int32_t) = nullptr;
-  int32_t (*CloseAll)() = nullptr;
-  int32_t (*WriteBuffer)(int32_t, const char*, int32_t) = nullptr;
-  int32_t (*ReadLine)(int32_t, char*, int32_t, int32_t) = nullptr;
-
-  bool Load() {
-    library = corvane::platform::DynamicLibrary::Open((MVX::Path() / L"Corvane.kvwdll").Wide());
-    if (!library.IsLoaded()) return false;
-    return Resolve(FindDevice, "FindDevice") && Resolve(Initialise, "Initialise") &&
-           Resolve(CloseAll, "CloseAll") && Resolve(WriteBuffer, "WriteBuffer") &&
-           Resolve(ReadLine, "ReadLine");
-  }
-  template <typename Fn>
-  bool Resolve(Fn& fn, const char* name) {
-    fn = reinterpret_cast<Fn>(library.Symbol(name));
-    return fn != nullptr;
-  }
-};
+using Module = corvane::bench::ModuleExports;
 
 double Since(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();

@@ -16,9 +16,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/dynamic_library.h"
+#include "module_exports.h"
 #include "process_cpu.h"
-#include "support/path.h"
 
 namespace corvane::bench {
 namespace {
@@ -30,26 +29,7 @@ int64_t NowNs() {
       .count();
 }
 
-struct Module {
-  platform::DynamicLibrary library;
-  int32_t (*FindDevice)(uint32_t*) = nullptr;
-  int32_t (*Initialise)(int32_t) = nullptr;
-  int32_t (*CloseAll)() = nullptr;
-  int32_t (*WriteBuffer)(int32_t, const char*, int32_t) = nullptr;
-  int32_t (*ReadLine)(int32_t, char*, int32_t, int32_t) = nullptr;
-
-  bool Load() {
-    library = platform::DynamicLibrary::Open((MVX::Path() / L"Corvane.kvwdll").Wide());
-    if (!library.IsLoaded()) return false;
-    return Resolve(FindDevice, "FindDevice") && Resolve(Initialise, "Initialise") &&
-           Resolve(CloseAll, "CloseAll") && Resolve(WriteBuffer, "WriteBuffer") &&
-           Resolve(ReadLine, "ReadLine");
-  }
-  template <typename Fn>
-  bool Resolve(Fn& fn, const char* name) {
-    fn = reinterpret_cast<Fn>(library.Symbol(name));
-    return fn != nullptr;
-  }
+struct Module : ModuleExports {
   // Sends a command and reads until its "<OK" (or nothing more comes).
   bool Command(const std::string& text) {
     WriteBuffer(0, text.c_str(), static_cast<int32_t>(text.size()));
