@@ -150,10 +150,19 @@ int FinapresDevice::WriteBuffer(const char* text, int /*length*/) {
   return engine.QueueCommand(line);
 }
 
-// The facade's own flushes before an exchange empty the reply ring only:
-// lines already kept for the host are not the exchange's to drop.
+// The facade's own flush before an exchange: stale answers and data lines go,
+// so the exchange takes its own answer; a message or abort line the worker
+// wrote meanwhile is the host's and is kept for its next ReadLine.
+void FinapresDevice::DropStaleReplies(DMSWrapper& engine) {
+  while (engine.ReplyRing().ReadLine(gReplyBuffer, kReplyBufferSize) != 0) {
+    const char first = gReplyBuffer[0];
+    if (first != '+' && first != '=' && first != '<') mKeptLines.emplace_back(gReplyBuffer);
+  }
+  engine.ReplyRing().DiscardAll();  // a line too long for any reader
+}
+
 bool FinapresDevice::Initialise() {
-  EnsureEngine().ReplyRing().DiscardAll();
+  DropStaleReplies(EnsureEngine());
   return SendCommand(L">dev/init");
 }
 
@@ -212,7 +221,7 @@ bool FinapresDevice::GetUniqueID(uint32_t* id) {
     *id = mUniqueID;
     return true;
   }
-  EnsureEngine().ReplyRing().DiscardAll();
+  DropStaleReplies(EnsureEngine());
   if (!Query(L"?dev/serialnum", mSerialNumber)) return false;
   for (const wchar_t c : mSerialNumber) {
     mUniqueID = mUniqueID * 42u - 48u + static_cast<uint32_t>(c);
@@ -230,7 +239,7 @@ int FinapresDevice::GetLastErrorMsg(char* buffer) {
       if (engine.GetState() == MVX::Thread::kNeverStarted) mLastErrorText = engine.InertReason();
       if (mLastErrorText.empty()) return 0;
     } else {
-      engine.ReplyRing().DiscardAll();
+      DropStaleReplies(engine);
       if (!Query(L"?dev/lasterror", mLastErrorText)) return 0;
     }
   }

@@ -10,6 +10,8 @@
 
 namespace corvane {
 
+class DMSWrapper;
+
 class FinapresDeviceInterface {
  public:
   virtual ~FinapresDeviceInterface() = default;
@@ -71,6 +73,7 @@ class FinapresDevice final : public FinapresDeviceInterface {
 
   bool TakeKeptLine(char* buffer, int size);
   uint32_t KeptBytes() const;
+  void DropStaleReplies(DMSWrapper& engine);
 };
 
 // Module-wide singletons of the host interface.
@@ -78,7 +81,6 @@ extern FinapresDevice* gDevice;     // the facade FindDevice made
 extern FinapresDevice* gLastFound;  // set by construction, cleared by destruction
 
 // The engine, constructed if there is none yet.
-class DMSWrapper;
 DMSWrapper& EnsureEngine();
 
 // The module is being unloaded by its host (not at process exit): stops the

@@ -28,6 +28,7 @@ class FakeBackEnd : public FinapresAPI_I {
   std::string version = "1.2.3";
   DMSStatus status{};
   bool fillHcuStatus = true;  // false: leave mHCUStatus alone
+  bool errorStands = false;   // true: DMS_ClearError leaves the error standing
   std::deque<PressureSample> pressure;
   std::deque<HeightAndStatusSample> heightAndStatus;
   std::deque<BeatToBeatSample> beats;
@@ -77,7 +78,7 @@ class FakeBackEnd : public FinapresAPI_I {
   }
   int32_t DMS_ClearError() override {
     std::lock_guard lock(mutex);
-    status.mError = 0;
+    if (!errorStands) status.mError = 0;
     return Log("DMS_ClearError()", 0);
   }
   int32_t DMS_SetMode(int32_t mode) override {
@@ -85,15 +86,21 @@ class FakeBackEnd : public FinapresAPI_I {
     status.mMode = mode;
     return Log("DMS_SetMode(" + std::to_string(mode) + ")", 0);
   }
-  int32_t DMS_GetTestSteadyPressure(uint16_t* v) override { return Get("DMS_GetTestSteadyPressure()", v); }
+  int32_t DMS_GetTestSteadyPressure(uint16_t* v) override {
+    return Get("DMS_GetTestSteadyPressure()", v);
+  }
   int32_t DMS_SetTestSteadyPressure(uint16_t v) override {
     return Log("DMS_SetTestSteadyPressure(" + std::to_string(v) + ")", 0);
   }
-  int32_t DMS_GetTestSquarePressure(uint16_t* v) override { return Get("DMS_GetTestSquarePressure()", v); }
+  int32_t DMS_GetTestSquarePressure(uint16_t* v) override {
+    return Get("DMS_GetTestSquarePressure()", v);
+  }
   int32_t DMS_SetTestSquarePressure(uint16_t v) override {
     return Log("DMS_SetTestSquarePressure(" + std::to_string(v) + ")", 0);
   }
-  int32_t DMS_GetTestSquareFrequency(double* v) override { return Get("DMS_GetTestSquareFrequency()", v); }
+  int32_t DMS_GetTestSquareFrequency(double* v) override {
+    return Get("DMS_GetTestSquareFrequency()", v);
+  }
   int32_t DMS_SetTestSquareFrequency(double v) override {
     return Log("DMS_SetTestSquareFrequency(" + std::to_string(static_cast<int>(v)) + ")", 0);
   }

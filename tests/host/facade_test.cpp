@@ -119,6 +119,41 @@ TEST(Facade, AStoppedEngineFailsSoftlyAndClosesWithoutWaiting) {
   EXPECT_EQ(corvane::gEngine, nullptr);
 }
 
+// A device error's message and abort request, still unread when the host
+// asks for the serial number or the last error, reach the host after the
+// answer: the flush before each exchange drops stale answers, not them.
+TEST(Facade, ExchangesKeepUnreadMessagesForTheHost) {
+  const std::string message =
+      "&U Corvane Controller Error 17: Finger cuff (or cuff cable) loose or not connected.";
+  for (const bool askSerial : {true, false}) {
+    SCOPED_TRACE(askSerial ? "serial number" : "last error");
+    FakeBackEnd* fake = InstallEngine("SN");
+    auto* device = new FinapresDevice();
+    ASSERT_TRUE(device->Initialise());
+    {
+      std::lock_guard lock(fake->mutex);
+      fake->errorStands = true;
+      fake->status.mError = 17;
+    }
+    // Both lines are written in one poll; wait until the second is there.
+    const auto start = std::chrono::steady_clock::now();
+    while (device->ReadBuffSize() <= static_cast<int>(message.size() + 1) &&
+           MsSince(start) < 5000) {
+      corvane::platform::SleepMs(5);
+    }
+    if (askSerial) {
+      uint32_t id = 0;
+      EXPECT_TRUE(device->GetUniqueID(&id));
+    } else {
+      EXPECT_GT(device->GetLastErrorMsg(nullptr), 1);
+    }
+    EXPECT_EQ(NextLine(*device, 0), message);
+    const std::optional<std::string> abort = NextLine(*device, 0);
+    EXPECT_TRUE(abort && abort->rfind("#abort ", 0) == 0) << abort.value_or("(none)");
+    delete device;
+  }
+}
+
 // A pass that fails ends the worker right after its last reply; the host
 // still reads that reply, however the two threads happen to be scheduled.
 struct FailingPass {
