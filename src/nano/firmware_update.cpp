@@ -217,10 +217,13 @@ bool FirmwareUpdate::Restart() {
   return false;
 }
 
+// A phase's time running out shows one short of its share: the bar reaches
+// the next phase's mark, and 100, only when the step has really happened.
 void FirmwareUpdate::ShowTimedProgress(int32_t base, int32_t span) {
   const double period = static_cast<double>(mTimer.Period());
   const double remaining = static_cast<double>(std::max<int64_t>(0, mTimer.Remaining()));
-  ShowProgress(base + static_cast<int32_t>(span * (period - remaining) / period));
+  const auto share = static_cast<int32_t>(span * (period - remaining) / period);
+  ShowProgress(base + std::min(share, span - 1));
 }
 
 void FirmwareUpdate::ShowProgress(int32_t percent) {

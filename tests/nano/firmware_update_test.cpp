@@ -374,6 +374,7 @@ TEST(FirmwareUpdate, EachFailureEndsTheUpdateAndReleasesTheWindow) {
     EXPECT_EQ(windows.opened, 1);
     EXPECT_EQ(windows.open, 0);
     EXPECT_EQ(log.LogCount(L"Image update complete"), 0u);
+    EXPECT_EQ(std::count(windows.percents.begin(), windows.percents.end(), 100), 0);
     if (!c.logLine.empty()) {
       EXPECT_EQ(log.Log().back(), c.logLine);
     }
