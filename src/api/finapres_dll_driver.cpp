@@ -2,6 +2,7 @@
 
 #include "platform/fs_path.h"
 #include "support/debug_trace.h"
+#include "support/module_log.h"
 #include "support/path.h"
 
 namespace corvane {
@@ -45,6 +46,7 @@ void FinapresAPI::Load(const std::wstring& libraryPath) {
   gEntry.name = reinterpret_cast<dms_library::name##_fn>(mLibrary.Symbol(#name));      \
   if (gEntry.name == nullptr) {                                                        \
     MVX_TRACE(MVX::kUnitDLLDriver, L"!!! Entry point missing: " #name);            \
+    MVX::ModuleLog::Write(L"!!! FinapresDLLDriver: entry point missing: " #name);  \
     gLoadFailureText = kMismatchText;                                                  \
     mLibrary.Close();                                                                  \
     return;                                                                            \

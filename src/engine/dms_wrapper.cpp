@@ -5,6 +5,7 @@
 #include "api/finapres_dll_driver.h"
 #include "platform/time.h"
 #include "support/debug_trace.h"
+#include "support/module_log.h"
 
 namespace corvane {
 
@@ -16,6 +17,8 @@ constexpr uint32_t kIdleWaitMs = 20;
 
 // How close the reply ring has come to overflowing, over the module's life.
 std::atomic<int32_t> gReplySpaceLowWater{static_cast<int32_t>(RingBuffer::kSize)};
+// Replies dropped because the reply ring was full, over the module's life.
+std::atomic<uint64_t> gDroppedReplies{0};
 
 std::unique_ptr<FinapresAPI_I> DefaultProbe() { return ProbeBackEnd(); }
 
@@ -41,8 +44,10 @@ DMSWrapper::DMSWrapper(const BackEndProbe& probe, const MVX::Clock& clock)
     mFlags[name] = true;
   }
   if (mDevice == nullptr || !mDevice->LoadedOk()) {
-    // Inert: no worker. Keep the reason for the user (see InertReason).
+    // Inert: no worker. Keep the reason for the user (see InertReason), and
+    // leave it in the host's log, where it outlives the error dialog.
     mLastError = NoDeviceReason();
+    MVX::ModuleLog::Write(kLogNoDevice + mLastError);
     return;
   }
   if (const uint32_t delay = mDevice->GetStartupDelayMs(); delay != 0) {
@@ -59,6 +64,7 @@ DMSWrapper::~DMSWrapper() {
     if (GetState() == kRunning) WaitForEnd();
   }
   WaitForEnd();
+  EndDropEpisode();  // the worker has ended: its episode count is ours now
   mWakeEvent.reset();
   if (gEngine == this) gEngine = nullptr;
 }
@@ -172,10 +178,35 @@ int32_t DMSWrapper::SendReply(const MVXString& reply) {
   }
   // Whole replies only: a cut reply would lose its line feed and run into the
   // next line, corrupting both. One that does not fit is dropped.
-  if (length > free) return 0;
+  if (length > free) {
+    NoteDroppedReply();
+    return 0;
+  }
+  EndDropEpisode();
   const uint32_t written = mReplyRing.Write(bytes.data(), static_cast<uint32_t>(length));
   mReplyWritten.Set();
   return static_cast<int32_t>(written);
 }
+
+// An episode is the run of replies dropped while the host does not read. Its
+// first drop and its end each leave one trace line and one log line, however
+// long it lasts, so that a host that stopped reading for minutes does not
+// also flood the trace.
+void DMSWrapper::NoteDroppedReply() {
+  gDroppedReplies.fetch_add(1, std::memory_order_relaxed);
+  if (mDroppedInEpisode++ != 0) return;
+  MVX_TRACE(MVX::kUnitDMSWrapper, kTraceReplyRingFull);
+  MVX::ModuleLog::Write(kLogReplyRingFull);
+}
+
+void DMSWrapper::EndDropEpisode() {
+  if (mDroppedInEpisode == 0) return;
+  const std::wstring count = std::to_wstring(mDroppedInEpisode);
+  mDroppedInEpisode = 0;
+  MVX_TRACE(MVX::kUnitDMSWrapper, kTraceReplyRingRoomAgain + count);
+  MVX::ModuleLog::Write(kLogRepliesDropped + count);
+}
+
+uint64_t DMSWrapper::DroppedReplies() { return gDroppedReplies.load(std::memory_order_relaxed); }
 
 }  // namespace corvane
