@@ -14,6 +14,8 @@ DMSWrapper* gEngine = nullptr;
 namespace {
 
 constexpr uint32_t kIdleWaitMs = 20;
+// Free reply space, after a reply, that ends an overflow episode.
+constexpr int32_t kEpisodeEndFreeBytes = static_cast<int32_t>(RingBuffer::kSize / 4);
 
 // How close the reply ring has come to overflowing, over the module's life.
 std::atomic<int32_t> gReplySpaceLowWater{static_cast<int32_t>(RingBuffer::kSize)};
@@ -182,7 +184,7 @@ int32_t DMSWrapper::SendReply(const MVXString& reply) {
     NoteDroppedReply();
     return 0;
   }
-  EndDropEpisode();
+  if (free - length >= kEpisodeEndFreeBytes) EndDropEpisode();
   const uint32_t written = mReplyRing.Write(bytes.data(), static_cast<uint32_t>(length));
   mReplyWritten.Set();
   return static_cast<int32_t>(written);
@@ -191,7 +193,9 @@ int32_t DMSWrapper::SendReply(const MVXString& reply) {
 // An episode is the run of replies dropped while the host does not read. Its
 // first drop and its end each leave one trace line and one log line, however
 // long it lasts, so that a host that stopped reading for minutes does not
-// also flood the trace.
+// also flood the trace. It ends only once the host has made real room: a
+// host that reads just as fast as lines come keeps the ring at the brim, and
+// each line it takes would otherwise end one episode and start the next.
 void DMSWrapper::NoteDroppedReply() {
   gDroppedReplies.fetch_add(1, std::memory_order_relaxed);
   if (mDroppedInEpisode++ != 0) return;
