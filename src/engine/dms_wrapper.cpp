@@ -25,10 +25,15 @@ std::atomic<uint64_t> gDroppedReplies{0};
 std::unique_ptr<FinapresAPI_I> DefaultProbe() { return ProbeBackEnd(); }
 
 // Why the engine has no device: the library's load failure when there was
-// one, else that nothing answered.
+// one, else what the library answered to its connect, else that nothing
+// answered.
 MVXString NoDeviceReason() {
   const MVXString& loadFailure = LibraryLoadFailureText();
   if (!loadFailure.empty()) return loadFailure;
+  const int32_t connect = LibraryConnectResult();
+  if (connect != kNoLibraryConnect && connect != dmsError_NoError && connect != dmsError_Online) {
+    return ConnectFailureText(connect);
+  }
   return L"No Corvane device answered. Please make sure the device is plugged in and turned on.";
 }
 

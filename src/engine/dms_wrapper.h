@@ -167,6 +167,10 @@ class DMSWrapper : public MVX::Thread {
   bool mTestEnabled = false;                        // test mode switched on
 };
 
+// What the user is told when the Controller's connect answers `result`
+// (neither success nor online).
+MVXString ConnectFailureText(int32_t result);
+
 // The module's single engine; null when none exists (see the facade).
 extern DMSWrapper* gEngine;
 
