@@ -652,7 +652,9 @@ TEST_F(Session, OneThreadWritesWhileAnotherReads) {
   EXPECT_EQ(badLines, 0);
   EXPECT_TRUE(r.other.empty()) << r.other.front();
   ASSERT_EQ(answers.size(), static_cast<size_t>(kQuestions));
-  for (size_t i = 0; i < answers.size(); ++i) ASSERT_EQ(answers[i], answer[i % 2]) << "answer " << i;
+  for (size_t i = 0; i < answers.size(); ++i) {
+    ASSERT_EQ(answers[i], answer[i % 2]) << "answer " << i;
+  }
   // The beat channels may not have seen a beat yet in so short a time; the
   // sample channels keep pace.
   const auto n1 = static_cast<double>(r.Count(1));
