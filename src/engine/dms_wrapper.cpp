@@ -71,7 +71,12 @@ DMSWrapper::~DMSWrapper() {
     if (GetState() == kRunning) WaitForEnd();
   }
   WaitForEnd();
-  EndDropEpisode();  // the worker has ended: its episode count is ours now
+  // An episode still open ends with the engine; the trace only, since this
+  // can run while the module is being unloaded, when the host's log service
+  // must not be called.
+  if (mDroppedInEpisode != 0) {
+    MVX_TRACE(MVX::kUnitDMSWrapper, kTraceReplyRingRoomAgain + std::to_wstring(mDroppedInEpisode));
+  }
   mWakeEvent.reset();
   if (gEngine == this) gEngine = nullptr;
 }

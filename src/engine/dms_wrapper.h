@@ -50,7 +50,7 @@ inline constexpr wchar_t kTraceReplyRingRoomAgain[] =
 inline constexpr wchar_t kLogReplyRingFull[] =
     L"!!! DMSWrapper: host stopped reading; reply and data lines are being dropped";
 inline constexpr wchar_t kLogRepliesDropped[] =
-    L"!!! DMSWrapper: host reads again; reply and data lines dropped: ";
+    L"!!! DMSWrapper: reply and data lines dropped while the host was not reading: ";
 
 // Names in the engine's flag map.
 inline constexpr wchar_t kFlagNeedWarning[] = L"NeedWarning";
