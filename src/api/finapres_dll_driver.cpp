@@ -1,7 +1,10 @@
 #include "api/finapres_dll_driver.h"
 
+#include <atomic>
+
 #include "platform/fs_path.h"
 #include "support/debug_trace.h"
+#include "support/module_log.h"
 #include "support/path.h"
 
 namespace corvane {
@@ -22,10 +25,15 @@ EntryPoints gEntry;
 
 int32_t gContinueAfterError = 0;
 MVX::MVXString gLoadFailureText;
+// Kept so that an engine left without a device can tell the user what the
+// library answered; set on the probing thread and by the worker's "init".
+std::atomic<int32_t> gLastConnectResult{kNoLibraryConnect};
 
 }  // namespace
 
 const MVX::MVXString& LibraryLoadFailureText() { return gLoadFailureText; }
+
+int32_t LibraryConnectResult() { return gLastConnectResult.load(); }
 
 FinapresAPI::FinapresAPI() {
   if (platform::ExecutablePath().empty()) return;  // no path, no library, nothing to tell
@@ -35,6 +43,7 @@ FinapresAPI::FinapresAPI() {
 FinapresAPI::FinapresAPI(const std::wstring& libraryPath) { Load(libraryPath); }
 
 void FinapresAPI::Load(const std::wstring& libraryPath) {
+  gLastConnectResult.store(kNoLibraryConnect);
   mLibrary = platform::DynamicLibrary::Open(libraryPath);
   if (!mLibrary.IsLoaded()) {
     gLoadFailureText = kMissingText + libraryPath;
@@ -45,6 +54,7 @@ void FinapresAPI::Load(const std::wstring& libraryPath) {
   gEntry.name = reinterpret_cast<dms_library::name##_fn>(mLibrary.Symbol(#name));      \
   if (gEntry.name == nullptr) {                                                        \
     MVX_TRACE(MVX::kUnitDLLDriver, L"!!! Entry point missing: " #name);            \
+    MVX::ModuleLog::Write(L"!!! FinapresDLLDriver: entry point missing: " #name);  \
     gLoadFailureText = kMismatchText;                                                  \
     mLibrary.Close();                                                                  \
     return;                                                                            \
@@ -74,7 +84,11 @@ int32_t FinapresAPI::DMS_SetCuffSwitching(int32_t cuff) {
 }
 
 // Every other operation calls the entry point of the same name unchanged.
-int32_t FinapresAPI::DMS_Connect() { return gEntry.DMS_Connect(); }
+int32_t FinapresAPI::DMS_Connect() {
+  const int32_t result = gEntry.DMS_Connect();
+  gLastConnectResult.store(result);
+  return result;
+}
 int32_t FinapresAPI::DMS_Disconnect() { return gEntry.DMS_Disconnect(); }
 int32_t FinapresAPI::DMS_GetStatusConnect() { return gEntry.DMS_GetStatusConnect(); }
 int32_t FinapresAPI::DMS_GetSerialNr(char* t, uint16_t* n) { return gEntry.DMS_GetSerialNr(t, n); }

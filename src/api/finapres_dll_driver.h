@@ -40,4 +40,9 @@ const wchar_t* VendorLibraryFileName();
 // Why the last library load failed; empty when it did not fail.
 const MVX::MVXString& LibraryLoadFailureText();
 
+// What the library's DMS_Connect last answered; kNoLibraryConnect when no
+// library has been asked since the last load.
+inline constexpr int32_t kNoLibraryConnect = -1;
+int32_t LibraryConnectResult();
+
 }  // namespace corvane

@@ -35,19 +35,19 @@ constexpr int32_t kHcuUnfilled = -1;  // preset: a back-end that leaves it alone
 
 }  // namespace
 
+MVXString ConnectFailureText(int32_t result) {
+  if (result == dmsError_NoCommunication) return kControllerOff;
+  if (result == dmsError_NoDevice) return kControllerNotFound;
+  return kUnexpectedConnect + std::to_wstring(result);
+}
+
 void DMSWrapper::DoInit() {
   mDevice->DMS_ClearError();
   mConnectResult = mDevice->DMS_Connect();
   MVX_TRACE(MVX::kUnitDMSWrapper, L"--- Sent DMS_Connect()");
   if (mConnectResult == dmsError_NoError) mConnectResult = dmsError_Online;
   if (mConnectResult != dmsError_Online) {
-    if (mConnectResult == dmsError_NoCommunication) {
-      mLastError = kControllerOff;
-    } else if (mConnectResult == dmsError_NoDevice) {
-      mLastError = kControllerNotFound;
-    } else {
-      mLastError = kUnexpectedConnect + std::to_wstring(mConnectResult);
-    }
+    mLastError = ConnectFailureText(mConnectResult);
     SendReply(kReplyFail);
     return;
   }

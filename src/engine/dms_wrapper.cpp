@@ -5,6 +5,7 @@
 #include "api/finapres_dll_driver.h"
 #include "platform/time.h"
 #include "support/debug_trace.h"
+#include "support/module_log.h"
 
 namespace corvane {
 
@@ -13,17 +14,26 @@ DMSWrapper* gEngine = nullptr;
 namespace {
 
 constexpr uint32_t kIdleWaitMs = 20;
+// Free reply space, after a reply, that ends an overflow episode.
+constexpr int32_t kEpisodeEndFreeBytes = static_cast<int32_t>(RingBuffer::kSize / 4);
 
 // How close the reply ring has come to overflowing, over the module's life.
 std::atomic<int32_t> gReplySpaceLowWater{static_cast<int32_t>(RingBuffer::kSize)};
+// Replies dropped because the reply ring was full, over the module's life.
+std::atomic<uint64_t> gDroppedReplies{0};
 
 std::unique_ptr<FinapresAPI_I> DefaultProbe() { return ProbeBackEnd(); }
 
 // Why the engine has no device: the library's load failure when there was
-// one, else that nothing answered.
+// one, else what the library answered to its connect, else that nothing
+// answered.
 MVXString NoDeviceReason() {
   const MVXString& loadFailure = LibraryLoadFailureText();
   if (!loadFailure.empty()) return loadFailure;
+  const int32_t connect = LibraryConnectResult();
+  if (connect != kNoLibraryConnect && connect != dmsError_NoError && connect != dmsError_Online) {
+    return ConnectFailureText(connect);
+  }
   return L"No Corvane device answered. Please make sure the device is plugged in and turned on.";
 }
 
@@ -41,8 +51,10 @@ DMSWrapper::DMSWrapper(const BackEndProbe& probe, const MVX::Clock& clock)
     mFlags[name] = true;
   }
   if (mDevice == nullptr || !mDevice->LoadedOk()) {
-    // Inert: no worker. Keep the reason for the user (see InertReason).
+    // Inert: no worker. Keep the reason for the user (see InertReason), and
+    // leave it in the host's log, where it outlives the error dialog.
     mLastError = NoDeviceReason();
+    MVX::ModuleLog::Write(kLogNoDevice + mLastError);
     return;
   }
   if (const uint32_t delay = mDevice->GetStartupDelayMs(); delay != 0) {
@@ -59,6 +71,12 @@ DMSWrapper::~DMSWrapper() {
     if (GetState() == kRunning) WaitForEnd();
   }
   WaitForEnd();
+  // An episode still open ends with the engine; the trace only, since this
+  // can run while the module is being unloaded, when the host's log service
+  // must not be called.
+  if (mDroppedInEpisode != 0) {
+    MVX_TRACE(MVX::kUnitDMSWrapper, kTraceReplyRingRoomAgain + std::to_wstring(mDroppedInEpisode));
+  }
   mWakeEvent.reset();
   if (gEngine == this) gEngine = nullptr;
 }
@@ -172,10 +190,37 @@ int32_t DMSWrapper::SendReply(const MVXString& reply) {
   }
   // Whole replies only: a cut reply would lose its line feed and run into the
   // next line, corrupting both. One that does not fit is dropped.
-  if (length > free) return 0;
+  if (length > free) {
+    NoteDroppedReply();
+    return 0;
+  }
+  if (free - length >= kEpisodeEndFreeBytes) EndDropEpisode();
   const uint32_t written = mReplyRing.Write(bytes.data(), static_cast<uint32_t>(length));
   mReplyWritten.Set();
   return static_cast<int32_t>(written);
 }
+
+// An episode is the run of replies dropped while the host does not read. Its
+// first drop and its end each leave one trace line and one log line, however
+// long it lasts, so that a host that stopped reading for minutes does not
+// also flood the trace. It ends only once the host has made real room: a
+// host that reads just as fast as lines come keeps the ring at the brim, and
+// each line it takes would otherwise end one episode and start the next.
+void DMSWrapper::NoteDroppedReply() {
+  gDroppedReplies.fetch_add(1, std::memory_order_relaxed);
+  if (mDroppedInEpisode++ != 0) return;
+  MVX_TRACE(MVX::kUnitDMSWrapper, kTraceReplyRingFull);
+  MVX::ModuleLog::Write(kLogReplyRingFull);
+}
+
+void DMSWrapper::EndDropEpisode() {
+  if (mDroppedInEpisode == 0) return;
+  const std::wstring count = std::to_wstring(mDroppedInEpisode);
+  mDroppedInEpisode = 0;
+  MVX_TRACE(MVX::kUnitDMSWrapper, kTraceReplyRingRoomAgain + count);
+  MVX::ModuleLog::Write(kLogRepliesDropped + count);
+}
+
+uint64_t DMSWrapper::DroppedReplies() { return gDroppedReplies.load(std::memory_order_relaxed); }
 
 }  // namespace corvane

@@ -37,6 +37,21 @@ inline constexpr wchar_t kReplyCommError[] =
 inline constexpr wchar_t kReplyYes[] = L"=1";
 inline constexpr wchar_t kReplyNo[] = L"=0";
 
+// Module log text of an engine without a usable device, followed by the
+// reason that the user is shown.
+inline constexpr wchar_t kLogNoDevice[] = L"!!! DMSWrapper: no usable device: ";
+
+// Trace and module log texts of a reply ring that overflows because the host
+// stopped reading; the end texts are followed by the number dropped.
+inline constexpr wchar_t kTraceReplyRingFull[] =
+    L"!!! DMSWrapper::SendReply reply ring full, dropping whole replies";
+inline constexpr wchar_t kTraceReplyRingRoomAgain[] =
+    L"--- DMSWrapper::SendReply reply ring has room again, replies dropped: ";
+inline constexpr wchar_t kLogReplyRingFull[] =
+    L"!!! DMSWrapper: host stopped reading; reply and data lines are being dropped";
+inline constexpr wchar_t kLogRepliesDropped[] =
+    L"!!! DMSWrapper: reply and data lines dropped while the host was not reading: ";
+
 // Names in the engine's flag map.
 inline constexpr wchar_t kFlagNeedWarning[] = L"NeedWarning";
 inline constexpr wchar_t kFlagUseComments[] = L"UseComments";
@@ -81,7 +96,10 @@ class DMSWrapper : public MVX::Thread {
   // Worker side.
   void Run() override;
   // Sends one reply line; returns the bytes written, 0 when it did not fit.
+  // A reply that does not fit whole is dropped and counted.
   int32_t SendReply(const MVXString& reply);
+  // Replies dropped for want of room, over the module's life (any thread).
+  static uint64_t DroppedReplies();
 
   // Flag map: a name that is absent reads as false and is not added.
   bool Flag(const wchar_t* name) const;
@@ -117,6 +135,9 @@ class DMSWrapper : public MVX::Thread {
   bool PollWhileSampling(bool& busy);
   bool CheckCuffSwitch();
   bool ReportDeviceError();
+  // Counting and reporting of replies dropped on a full reply ring.
+  void NoteDroppedReply();
+  void EndDropEpisode();
   // Writes "<prefix><long description>" to the trace when `result` is not 0.
   void TraceFailure(const wchar_t* prefix, int32_t result);
 
@@ -133,6 +154,7 @@ class DMSWrapper : public MVX::Thread {
   int32_t mLastCuff = 0;                            // cuff last set or reported
   RingBuffer mCommandRing;                          // host → worker
   RingBuffer mReplyRing;                            // worker → host
+  uint32_t mDroppedInEpisode = 0;                   // replies dropped since the ring filled
   std::optional<platform::Event> mWakeEvent;        // auto-reset; wakes the worker
   platform::Event mReplyWritten;                    // set after each reply written
   std::atomic<bool> mAlive{false};                  // usable; answered by "isok"
@@ -144,6 +166,10 @@ class DMSWrapper : public MVX::Thread {
   int32_t mTestMode = kModeTestSquare;              // selected test mode, 4..6
   bool mTestEnabled = false;                        // test mode switched on
 };
+
+// What the user is told when the Controller's connect answers `result`
+// (neither success nor online).
+MVXString ConnectFailureText(int32_t result);
 
 // The module's single engine; null when none exists (see the facade).
 extern DMSWrapper* gEngine;
