@@ -35,14 +35,18 @@ void Check(bool condition) {
 // The folder the fuzzer's image files go into, made once per run and removed
 // at its end.
 const fs::path& DevicesFolder() {
-  static const fs::path folder = [] {
+  // Never destroyed: the clean-up at exit still needs it.
+  static const fs::path& folder = *[] {
     std::string base = (fs::temp_directory_path() / "corvane-fuzz-XXXXXX").string();
     if (mkdtemp(base.data()) == nullptr) std::abort();
-    const fs::path devices = fs::path(base) / "Devices";
-    fs::create_directory(devices);
-    std::atexit([] { fs::remove_all(DevicesFolder().parent_path()); });
+    auto* devices = new fs::path(fs::path(base) / "Devices");
+    fs::create_directory(*devices);
     return devices;
   }();
+  static const bool cleanUp = [] {
+    return std::atexit([] { fs::remove_all(DevicesFolder().parent_path()); }) == 0;
+  }();
+  static_cast<void>(cleanUp);
   return folder;
 }
 

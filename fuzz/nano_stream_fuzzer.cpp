@@ -24,10 +24,11 @@ using corvane::FinapresNanoDriver;
 using corvane::NanoMessage;
 using corvane::ReceiveBuffer;
 
-// Time passes only when the link sleeps, so a run never waits.
+// Time passes by a millisecond each time the link looks at the clock, and by
+// the length of each sleep, so that deadlines come without a run ever waiting.
 class StepClock final : public corvane::LinkClock {
  public:
-  int64_t NowMs() const override { return mNow; }
+  int64_t NowMs() const override { return mNow++; }
   void SleepMs(uint32_t ms) const override { mNow += ms; }
 
  private:
