@@ -1,14 +1,14 @@
 # The project's entry points. `make test` runs every test on a fresh Debian 12
 # machine: it installs what is missing, builds both targets and runs the
 # native, sanitizer and Windows tests.
-.PHONY: test demo demo-controller deps linux asan tsan windows wine-tests clean
+.PHONY: test demo demo-controller deps linux asan tsan fuzz fuzz-smoke windows wine-tests clean
 
 MODULE_EXPORTS = GetDeviceClassInfo FindDevice Initialise CloseAll IsFailed WriteBuffer \
   ReadLine ReadBuffer ReadBuffSize FlushReadBuffer GetUniqueID GetLastErrorMsg \
   InitOnMainThread CleanupOnMainThread SetBaudRate GetBaudRate CanUseBaudRate
 SIM_EXPORTS = DMS_Connect DMS_GetStatus DMS_SetCuffSwitching DMS_GetMarkerSamples
 
-test: deps linux asan tsan windows wine-tests
+test: deps linux asan tsan fuzz-smoke windows wine-tests
 
 # A 30-second recording from the simulated wrist unit, after it has been
 # updated to the newer firmware image the build puts in the recorder's
@@ -44,6 +44,16 @@ tsan:
 	cmake --preset linux-tsan
 	cmake --build --preset linux-tsan
 	ctest --preset linux-tsan
+
+# The libFuzzer targets (clang), each run for FUZZ_SECONDS over its seed
+# corpus in fuzz/corpus/; see scripts/run-fuzzers.sh. `make test` runs each
+# for 20 seconds, so that a crash in any of them fails it.
+FUZZ_SECONDS ?= 300
+fuzz:
+	bash scripts/run-fuzzers.sh $(FUZZ_SECONDS)
+
+fuzz-smoke:
+	bash scripts/run-fuzzers.sh 20
 
 # The product: the 32-bit Windows DLL.
 windows:

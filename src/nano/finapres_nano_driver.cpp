@@ -411,7 +411,7 @@ uint64_t FinapresNanoDriver::SampleStamp(uint16_t counter) {
 // ---- demonstration --------------------------------------------------------
 
 void FinapresNanoDriver::StartDemonstration() {
-  auto random = [this] { return static_cast<double>(std::rand() % 32768); };
+  auto random = [] { return static_cast<double>(std::rand() % 32768); };
   mDemo.heightWalk = 0;
   mDemo.slowPhase = 0;
   mDemo.beatPhase = 0;
