@@ -325,8 +325,13 @@ void FinapresNanoDriver::HandleStatus(const NanoMessage& message) {
 }
 
 void FinapresNanoDriver::HandleData(const NanoMessage& message) {
-  const auto expected = static_cast<uint16_t>(mLastData.counter + 1);
+  const uint16_t previous = mLastData.counter;
+  const auto expected = static_cast<uint16_t>(previous + 1);
   mLastData = nano::DecodeData(message);
+  // The counter moves on with every sample, so a frame with the counter of the
+  // one before is that sample again: storing it would put one value twice
+  // into the host's pressure channel and shift it against the other channels.
+  const bool repeated = mDataSeen && mLastData.counter == previous;
   if (mDataSeen && mLastData.counter != expected) {
     MVX::OStringStream line;
     line << L"!!! Nano Driver: Data sample counter sequence error. Expected " << expected << L" (0x"
@@ -334,6 +339,7 @@ void FinapresNanoDriver::HandleData(const NanoMessage& message) {
          << std::hex << mLastData.counter << L")";
     Log(line.str());
   }
+  if (repeated) return;
   mDataSeen = true;
   if (mDriverState == kDemoState) DemonstrationStep();
   PressureSample sample{};
