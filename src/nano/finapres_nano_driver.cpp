@@ -582,20 +582,23 @@ int32_t FinapresNanoDriver::DMS_SetMode(int32_t mode) {
   if (current == nano::kDeviceStateMeasuring) StartMeasurement(nano::kEventStopMeasurement);
   if (current == nano::kDeviceStateTest) StopTest();
 
+  // A unit that refuses to enter the mode (a Nack, or no reply) fails the
+  // change: the wait below would otherwise run out and answer success.
+  int32_t entered = dmsError_NoError;
   switch (mode) {
     case kModeIdle:
       break;
     case kModeMeasure:
       mKeepAliveTimer.Restart();
-      StartMeasurement(nano::kEventStartMeasurement);
+      entered = StartMeasurement(nano::kEventStartMeasurement);
       break;
     case kModeTestSteady:
-      StartTest(nano::kTestSteady, CuffSelector(), mSteadyPressure, 0);
+      entered = StartTest(nano::kTestSteady, CuffSelector(), mSteadyPressure, 0);
       break;
     case kModeTestSquare:
       mSquareFrequency = std::clamp(mSquareFrequency, kMinFrequency, kMaxFrequency);
-      StartTest(nano::kTestSquare, CuffSelector(), mSquarePressure,
-                nano::SquareWavePeriodMs(mSquareFrequency));
+      entered = StartTest(nano::kTestSquare, CuffSelector(), mSquarePressure,
+                          nano::SquareWavePeriodMs(mSquareFrequency));
       break;
     case kDemoState:
       StartDemonstration();
@@ -603,6 +606,7 @@ int32_t FinapresNanoDriver::DMS_SetMode(int32_t mode) {
     default:
       return dmsError_NotAllowed;
   }
+  if (entered != dmsError_NoError) return entered;
 
   Poll();
   const int64_t start = mClock.NowMs();

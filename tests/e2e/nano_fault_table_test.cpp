@@ -135,14 +135,22 @@ Delivery MatchDelivery(const std::vector<SentFrame>& sent, const std::vector<int
   return d;
 }
 
+struct Exchange {
+  std::string command;
+  std::string reply;
+};
+
 struct FaultRow {
   const char* fault;
-  std::string settings;  // the simulator's settings that make the fault
-  int64_t faultMs;       // how long the fault lasts
+  std::string settings;         // the simulator's settings that make the fault
+  bool beforeStart;             // made before the recording starts, else during it
+  std::vector<Exchange> setup;  // commands (and their replies) after the fault is made
   bool continueAfterError;
-  std::vector<std::string> replies;  // every line to the host besides data, in order
+  std::vector<std::string> replies;  // every line besides data from the start to the stop
   std::vector<std::string> logged;   // module log texts, each in some line
+  int64_t faultMs = 1200;            // how long a fault made during the recording lasts
   size_t maxLost = 0;                // intact frames the fault may cost
+  bool records = true;               // false: the start fails and no data may come
 };
 
 class NanoFaultTable : public NanoSession {
@@ -174,35 +182,39 @@ class NanoFaultTable : public NanoSession {
     std::ofstream(unit->SettingsFile(), std::ios::trunc) << "watchdog_ms = 0\n" << text;
   }
   static bool IsAbort(const std::string& line) { return line.rfind("#abort", 0) == 0; }
+  static bool IsOK(const std::string& line) { return line == "<OK"; }
 
   void Run(const FaultRow& row) {
     SCOPED_TRACE(row.fault);
-    Settings(*unit, "");
-    ASSERT_EQ(Ask(std::string("?dev/dms_CntKVSamp ") + (row.continueAfterError ? "2" : "1")),
-              "<OK");
+    const std::string continueFlag = row.continueAfterError ? "2" : "1";
+    ASSERT_EQ(Ask("?dev/dms_CntKVSamp " + continueFlag), "<OK");
     const size_t logFrom = LogSize();
-    ASSERT_EQ(StartSampler().back(), "<OK");
+    if (row.beforeStart) Settings(*unit, row.settings);
+    for (const Exchange& e : row.setup) EXPECT_EQ(Ask(e.command), e.reply) << e.command;
 
     Recording r;
-    RecordInto(r, 600);
-    WriteSettings(row.settings);
-    RecordInto(r, row.faultMs + 400, IsAbort);
-    const bool aborted = !r.other.empty() && IsAbort(r.other.back());
-    WriteSettings("");
-    if (!aborted) {
-      RecordInto(r, 600);
-      module->WriteBuffer(0, ">in/sampler/stop\n", 17);
-      RecordInto(r, 3000, [](const std::string& line) { return line == "<OK"; });
-      ASSERT_FALSE(r.other.empty());
-      EXPECT_EQ(r.other.back(), "<OK");
-      r.other.pop_back();
+    module->WriteBuffer(0, ">in/sampler/start\n", 18);
+    RecordInto(r, 5000, IsOK);
+    if (row.records) {
+      RecordInto(r, 400);
+      if (!row.beforeStart) WriteSettings(row.settings);
+      RecordInto(r, row.faultMs + 400, IsAbort);
     }
+    // The stop goes out while the fault stands (the status request is sent
+    // only by mode changes); after an abort request the host stops too.
+    module->WriteBuffer(0, ">in/sampler/stop\n", 17);
+    RecordInto(r, 5000, IsOK);
+    Settings(*unit, "");
     EXPECT_EQ(r.other, row.replies);
     for (const std::string& text : row.logged) EXPECT_TRUE(Logged(logFrom, text)) << text;
 
-    // The send log is flushed every 100 ms.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const std::vector<int64_t>& read = r.channels[kDataChannel];
+    if (!row.records) {
+      EXPECT_EQ(read.size(), 0u);
+      return;
+    }
+    // The send log is flushed every 100 ms.
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
     EXPECT_GT(read.size(), 100u);
     const Delivery d = MatchDelivery(ReadSendLog(unit->SendLog()), read, row.maxLost);
     EXPECT_EQ(d.problem, "");
@@ -213,60 +225,166 @@ class NanoFaultTable : public NanoSession {
   inline static FakeLogService logService;
 };
 
+std::string NackLine(char letter) {
+  return std::string("!!! Nano driver: Nack: Type '") + letter + "', len 7 OK (Nack: error 9)";
+}
+
+std::string NackSettings(char letter) {
+  return std::string("nack_letter = ") + letter + "\nnack_error = 9\n";
+}
+
+// What the host reads when the unit does not take the start of a recording.
+const std::vector<std::string> kStartRefused = {
+    "&U Corvane Controller Error 2: Please restart the Corvane Controller and Kymoview.",
+    "#abort dmsError_NoCommunication - current device offline", "<OK", "<OK"};
+
 TEST_F(NanoFaultTable, EveryIntactFrameArrivesAndTheUserIsTold) {
+  const std::vector<std::string> quiet = {"<OK", "<OK"};
   const std::vector<FaultRow> rows = {
-      {"garbage between frames", "garbage_every = 2\ngarbage_bytes = 7\n", 2000, false, {}, {}},
+      {"garbage between frames",
+       "garbage_every = 2\ngarbage_bytes = 7\n",
+       false,
+       {},
+       false,
+       quiet,
+       {}},
       {"bad checksum",
        "bad_crc_every = 40\n",
-       2000,
        false,
        {},
+       false,
+       quiet,
        {"... Nano Driver: Bad message: Type 'd', len 15 Bad started at 0x"}},
-      {"dropped data frame", "drop_every = 40\n", 2000, false, {}, {}},
-      {"duplicated data frame", "duplicate_every = 40\n", 2000, false, {}, {}},
+      {"dropped data frame", "drop_every = 40\n", false, {}, false, quiet, {}},
+      {"duplicated data frame", "duplicate_every = 40\n", false, {}, false, quiet, {}},
       {"no reply to the keep-alive",
        "ignore_letter = a\n",
-       2000,
        false,
        {},
+       false,
+       quiet,
        {"!!! Nano driver: no reply to 'a' message"}},
+      {"no reply to the start",
+       "ignore_letter = e\n",
+       true,
+       {},
+       false,
+       kStartRefused,
+       {"!!! Nano driver: no reply to 'e' message"},
+       0,
+       0,
+       false},
       {"1.5 s of silence",
        "silence_after_ms = 300\nsilence_ms = 1500\n",
-       2400,
-       true,
-       {"&U Corvane Sampling Error 1: Please check the wrist unit connector."},
-       {"!!! DMSWrapper error: Corvane Sampling Error 1: Please check the wrist unit connector."}},
-      {"hang-up and re-plug",
-       "hangup_after_ms = 300\nhangup_ms = 500\n",
-       2000,
        false,
        {},
+       true,
+       {"<OK", "&U Corvane Sampling Error 1: Please check the wrist unit connector.", "<OK"},
+       {"!!! DMSWrapper error: Corvane Sampling Error 1: Please check the wrist unit connector."},
+       2200},
+      {"hang-up and re-plug",
+       "hangup_after_ms = 300\nhangup_ms = 500\n",
+       false,
+       {},
+       false,
+       quiet,
        {"!!! Nano Driver trying port reconnect"},
+       1600,
        200},
       {"device error",
        "device_error = 17\n",
-       1500,
        false,
-       {"&U Corvane Nano Error 17: Mean pressure has been below 10mmHg for 2.5s. Please check "
+       {},
+       false,
+       {"<OK",
+        "&U Corvane Nano Error 17: Mean pressure has been below 10mmHg for 2.5s. Please check "
         "the cuff air hose.",
-        "#abort nanoSignInMo_erro_MeanPressLow - Cuff mean pressure error"},
+        "#abort nanoSignInMo_erro_MeanPressLow - Cuff mean pressure error", "<OK"},
        {"  !!! Nano Driver: mLastStatus.mError: 17",
         "!!! FinapresNanoDriver::DMS_ClearError() error 273"}},
-      {"no-pulse warning",
+      {"warning of no pulse",
        "device_warning = 0x80000020\n",
-       1500,
+       false,
+       {},
        true,
-       {"&U Corvane Sampling Error 0: No pulse detected. Maybe because finger too cold, "
-        "incorrect cuff size or bad cuff position."},
+       {"<OK",
+        "&U Corvane Sampling Error 0: No pulse detected. Maybe because finger too cold, "
+        "incorrect cuff size or bad cuff position.",
+        "<OK"},
        {"!!! Nano driver: mLastStatus.mWarning 0x80000020"}},
-      {"other warning",
-       "device_warning = 0x4\n",
-       1500,
+      // A Nack for each command the driver sends, in the exchange that sends it.
+      {"Nack of the keep-alive 'a'", NackSettings('a'), false, {}, false, quiet, {NackLine('a')}},
+      {"Nack of the status request 's'",
+       NackSettings('s'),
+       false,
+       {},
+       false,
+       quiet,
+       {NackLine('s')}},
+      {"Nack of the PhysioCal setting 'h'",
+       NackSettings('h'),
        true,
        {},
-       {"!!! Nano driver: mLastStatus.mWarning 0x4"}},
+       false,
+       quiet,
+       {NackLine('h')}},
+      {"Nack of the mode query 'm'",
+       NackSettings('m'),
+       true,
+       {},
+       false,
+       kStartRefused,
+       {NackLine('m')},
+       0,
+       0,
+       false},
+      {"Nack of the measurement start 'e'",
+       NackSettings('e'),
+       true,
+       {},
+       false,
+       kStartRefused,
+       {NackLine('e')},
+       0,
+       0,
+       false},
+      {"Nack of the cuff selection 'c'",
+       NackSettings('c'),
+       true,
+       {{"?dev/dms_Start 2", "<OK"}},
+       false,
+       kStartRefused,
+       {NackLine('c')},
+       0,
+       0,
+       false},
+      {"Nack of the pressure test 't'",
+       NackSettings('t'),
+       true,
+       {{"?dev/dms_TestEnab 1", "<OK"}, {"?dev/dms_Test 2", "<OK"}},
+       false,
+       kStartRefused,
+       {NackLine('t')},
+       0,
+       0,
+       false},
+      {"Nack of the HCU zeroing 'z'",
+       NackSettings('z'),
+       true,
+       {{"?dev/dms_TestEnab 0", "<OK"}, {"?dev/dms_Start 1", "<OK"}, {"?dev/dms_ZeroHCU", "<OK"}},
+       false,
+       quiet,
+       {NackLine('z')}},
+      // Last: the engine stays disconnected after the failed connect.
+      {"Nack of the version request 'v'",
+       NackSettings('v'),
+       true,
+       {{">dev/init", "<Fail"}, {"?dev/serialnum", "="}},
+       false,
+       quiet,
+       {NackLine('v')}},
   };
-  Open();
+  Open({"?dev/dms_UseComments 1"});
   for (const FaultRow& row : rows) Run(row);
   Settings(*unit, "");
 }
