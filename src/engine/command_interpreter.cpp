@@ -225,8 +225,8 @@ bool DMSWrapper::HandleIn(MVXString rest) {
   } else if (word == L"sampler") {
     HandleSampler(tail);
   } else if (word == L"controllist") {
-    const auto bytes =
-        platform::FindModuleResource(platform::kResourceTypeRcData, kControlListResource);
+    const auto bytes = platform::FindModuleResource(platform::kResourceTypeRcData,
+                                                    kControlListResource);
     const std::string text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     SendReply(L"=" + MVXString::FromAnsi(text.c_str()));
   } else if (word.rfind(L"cha", 0) == 0 && tail == L"arithmetic") {

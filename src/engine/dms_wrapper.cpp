@@ -166,8 +166,8 @@ int32_t DMSWrapper::SendReply(const MVXString& reply) {
   const auto free = static_cast<int32_t>(RingBuffer::kCapacity - mReplyRing.Waiting());
   if (free - length < gReplySpaceLowWater.load()) {
     gReplySpaceLowWater.store(free - length);
-    MVX_TRACE(MVX::kUnitDMSWrapper,
-              L"--- DMSWrapper::SendReply reply space drops to " + std::to_wstring(free - length));
+    MVX_TRACE(MVX::kUnitDMSWrapper, L"--- DMSWrapper::SendReply reply space drops to " +
+                                        std::to_wstring(free - length));
     platform::YieldThread();
   }
   // Whole replies only: a cut reply would lose its line feed and run into the

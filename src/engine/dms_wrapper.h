@@ -123,29 +123,29 @@ class DMSWrapper : public MVX::Thread {
   // Writes "<prefix><long description>" to the trace when `result` is not 0.
   void TraceFailure(const wchar_t* prefix, int32_t result);
 
-  const MVX::Clock* mClock;                           // not owned
-  MVX::IntervalTimer mStartupTimer;                   // back-end start-up delay
+  const MVX::Clock* mClock;                         // not owned
+  MVX::IntervalTimer mStartupTimer;                 // back-end start-up delay
   std::array<char, kCommandLineSize> mCommandLine{};  // the line in hand, NUL-terminated
-  int32_t mCommandLineLength = 0;                     // bytes it took; 0 = none in hand
-  bool mSkippingLongLine = false;                     // dropping an over-long line's rest
-  std::shared_ptr<FinapresAPI_I> mDevice;             // the back-end; may be null
-  SampleCollector mSampleCollector;                   // holds a second reference to mDevice
-  int32_t mCuffMode = 0;                              // 2 = switch cuffs, else the cuff
-  int32_t mStartCuff = 0;                             // 0 = cuff 1, 1 = cuff 2
-  MVX::IntervalTimer mCuffSwitchTimer;                // switching interval
-  int32_t mLastCuff = 0;                              // cuff last set or reported
-  RingBuffer mCommandRing;                            // host → worker
-  RingBuffer mReplyRing;                              // worker → host
-  std::optional<platform::Event> mWakeEvent;          // auto-reset; wakes the worker
-  platform::Event mReplyWritten;                      // set after each reply written
-  std::atomic<bool> mAlive{false};                    // usable; answered by "isok"
-  std::map<MVXString, bool> mFlags;                   // named switches
-  MVXString mLastError;                               // last error text for the user
-  int32_t mLastErrorCode = 0;                         // error code last reported
+  int32_t mCommandLineLength = 0;                   // bytes it took; 0 = none in hand
+  bool mSkippingLongLine = false;                   // dropping an over-long line's rest
+  std::shared_ptr<FinapresAPI_I> mDevice;           // the back-end; may be null
+  SampleCollector mSampleCollector;                 // holds a second reference to mDevice
+  int32_t mCuffMode = 0;                            // 2 = switch cuffs, else the cuff
+  int32_t mStartCuff = 0;                           // 0 = cuff 1, 1 = cuff 2
+  MVX::IntervalTimer mCuffSwitchTimer;              // switching interval
+  int32_t mLastCuff = 0;                            // cuff last set or reported
+  RingBuffer mCommandRing;                          // host → worker
+  RingBuffer mReplyRing;                            // worker → host
+  std::optional<platform::Event> mWakeEvent;        // auto-reset; wakes the worker
+  platform::Event mReplyWritten;                    // set after each reply written
+  std::atomic<bool> mAlive{false};                  // usable; answered by "isok"
+  std::map<MVXString, bool> mFlags;                 // named switches
+  MVXString mLastError;                             // last error text for the user
+  int32_t mLastErrorCode = 0;                       // error code last reported
   int32_t mConnectResult = kConnectResultDisconnected;
-  int32_t mMeasureMode = kModeMeasure;  // mode for the next start
-  int32_t mTestMode = kModeTestSquare;  // selected test mode, 4..6
-  bool mTestEnabled = false;            // test mode switched on
+  int32_t mMeasureMode = kModeMeasure;              // mode for the next start
+  int32_t mTestMode = kModeTestSquare;              // selected test mode, 4..6
+  bool mTestEnabled = false;                        // test mode switched on
 };
 
 // The module's single engine; null when none exists (see the facade).
