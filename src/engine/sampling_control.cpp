@@ -76,16 +76,17 @@ void DMSWrapper::StartSampling() {
   mLastCuff = mStartCuff;
   const int32_t onCuff = mDevice->DMS_SetCuffSwitching(ApiCuff(mStartCuff));
   TraceFailure(L"!!! err: ", onCuff);
-  SetFlag(kFlagIsSampling, true);
-  // A device that refused the measurement, or the cuff, does not record what
-  // the host asked for; the start's "<OK" alone would hide that, so it is
-  // reported as a device error would be, with the abort request unless errors
-  // are to be ridden out.
-  if (started != dmsError_NoError) {
-    ReportError(started);
-  } else if (onCuff != dmsError_NoError) {
-    ReportError(onCuff);
+  // A refused cuff is due again at the first pass, whose cuff check then ends
+  // the recording as any refused switch does, instead of letting it run on
+  // the wrong finger until the interval is up.
+  if (onCuff != dmsError_NoError) {
+    mCuffSwitchTimer.SetStart(mCuffSwitchTimer.Now() - mCuffSwitchTimer.Period());
   }
+  SetFlag(kFlagIsSampling, true);
+  // A device that refused the measurement records nothing the host asked for;
+  // the start's "<OK" alone would hide that, so it is reported as a device
+  // error would be, with the abort request unless errors are to be ridden out.
+  if (started != dmsError_NoError) ReportError(started);
 }
 
 void DMSWrapper::StopSampling() {
