@@ -197,7 +197,9 @@ class NanoFaultTable : public NanoSession {
     module->WriteBuffer(0, ">in/sampler/start\n", 18);
     RecordInto(r, 5000, IsOK);
     if (row.records) {
-      RecordInto(r, 400);
+      // Long enough before the fault that an early abort still leaves a run of
+      // values to place in what was sent.
+      RecordInto(r, 700);
       if (!row.beforeStart) WriteSettings(row.settings);
       RecordInto(r, row.faultMs + 400, IsAbort);
     }
