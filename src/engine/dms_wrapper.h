@@ -138,6 +138,9 @@ class DMSWrapper : public MVX::Thread {
   // Counting and reporting of replies dropped on a full reply ring.
   void NoteDroppedReply();
   void EndDropEpisode();
+  // Reports `code` as ReportDeviceError reports a status error: user message,
+  // abort request, stop, log; once until the last-error code is reset.
+  void ReportError(int32_t code);
   // Writes "<prefix><long description>" to the trace when `result` is not 0.
   void TraceFailure(const wchar_t* prefix, int32_t result);
 

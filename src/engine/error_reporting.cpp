@@ -13,8 +13,12 @@ bool DMSWrapper::ReportDeviceError() {
   int32_t code = status.mError;
   // An error seen only in a sample record is taken from there, once.
   if (code == 0) code = mSampleCollector.TakeLastRecordError();
-  if (code == 0 || code == mLastErrorCode) return true;
+  if (code != 0) ReportError(code);
+  return true;
+}
 
+void DMSWrapper::ReportError(int32_t code) {
+  if (code == mLastErrorCode) return;
   int32_t continueAfterError = 0;
   mDevice->GetContinueAfterError(&continueAfterError);
   DeviceErrorContext context;
@@ -24,7 +28,7 @@ bool DMSWrapper::ReportDeviceError() {
 
   DeviceErrorReport report = PlanDeviceErrorReport(code, context);
   mLastError = report.lastError;
-  if (!report.reported) return true;
+  if (!report.reported) return;
   for (const DeviceErrorStep& step : report.steps) {
     if (step.kind == DeviceErrorStep::Kind::StopSampling) {
       StopSampling();
@@ -35,7 +39,6 @@ bool DMSWrapper::ReportDeviceError() {
   mLastErrorCode = code;
   MVX_TRACE(MVX::kUnitDMSWrapper, report.traceMessage);
   MVX::ModuleLog::Write(report.logMessage);
-  return true;
 }
 
 }  // namespace corvane

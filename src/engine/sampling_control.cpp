@@ -66,15 +66,27 @@ void DMSWrapper::StartSampling() {
 
   mSampleCollector.FlushSamples();
   mCuffSwitchTimer.SetStart(mCuffSwitchTimer.Now());
-  TraceFailure(L"!!! err: ", mDevice->DMS_SetMode(mMeasureMode));
+  const int32_t started = mDevice->DMS_SetMode(mMeasureMode);
+  TraceFailure(L"!!! err: ", started);
 
   int32_t deviceCuff = kCuff1;  // assumed when the device cannot tell
   TraceFailure(L"!!! err == dmsError_NoError ", mDevice->DMS_GetCuffSwitching(&deviceCuff));
   MVX_TRACE(MVX::kUnitDMSWrapper, L"Start cuff is " + std::to_wstring(deviceCuff));
 
   mLastCuff = mStartCuff;
-  TraceFailure(L"!!! err: ", mDevice->DMS_SetCuffSwitching(ApiCuff(mStartCuff)));
+  const int32_t onCuff = mDevice->DMS_SetCuffSwitching(ApiCuff(mStartCuff));
+  TraceFailure(L"!!! err: ", onCuff);
+  // A refused cuff is due again at the first pass, whose cuff check then ends
+  // the recording as any refused switch does, instead of letting it run on
+  // the wrong finger until the interval is up.
+  if (onCuff != dmsError_NoError) {
+    mCuffSwitchTimer.SetStart(mCuffSwitchTimer.Now() - mCuffSwitchTimer.Period());
+  }
   SetFlag(kFlagIsSampling, true);
+  // A device that refused the measurement records nothing the host asked for;
+  // the start's "<OK" alone would hide that, so it is reported as a device
+  // error would be, with the abort request unless errors are to be ridden out.
+  if (started != dmsError_NoError) ReportError(started);
 }
 
 void DMSWrapper::StopSampling() {

@@ -325,8 +325,13 @@ void FinapresNanoDriver::HandleStatus(const NanoMessage& message) {
 }
 
 void FinapresNanoDriver::HandleData(const NanoMessage& message) {
-  const auto expected = static_cast<uint16_t>(mLastData.counter + 1);
+  const uint16_t previous = mLastData.counter;
+  const auto expected = static_cast<uint16_t>(previous + 1);
   mLastData = nano::DecodeData(message);
+  // The counter moves on with every sample, so a frame with the counter of the
+  // one before is that sample again: storing it would put one value twice
+  // into the host's pressure channel and shift it against the other channels.
+  const bool repeated = mDataSeen && mLastData.counter == previous;
   if (mDataSeen && mLastData.counter != expected) {
     MVX::OStringStream line;
     line << L"!!! Nano Driver: Data sample counter sequence error. Expected " << expected << L" (0x"
@@ -334,6 +339,7 @@ void FinapresNanoDriver::HandleData(const NanoMessage& message) {
          << std::hex << mLastData.counter << L")";
     Log(line.str());
   }
+  if (repeated) return;
   mDataSeen = true;
   if (mDriverState == kDemoState) DemonstrationStep();
   PressureSample sample{};
@@ -576,20 +582,23 @@ int32_t FinapresNanoDriver::DMS_SetMode(int32_t mode) {
   if (current == nano::kDeviceStateMeasuring) StartMeasurement(nano::kEventStopMeasurement);
   if (current == nano::kDeviceStateTest) StopTest();
 
+  // A unit that refuses to enter the mode (a Nack, or no reply) fails the
+  // change: the wait below would otherwise run out and answer success.
+  int32_t entered = dmsError_NoError;
   switch (mode) {
     case kModeIdle:
       break;
     case kModeMeasure:
       mKeepAliveTimer.Restart();
-      StartMeasurement(nano::kEventStartMeasurement);
+      entered = StartMeasurement(nano::kEventStartMeasurement);
       break;
     case kModeTestSteady:
-      StartTest(nano::kTestSteady, CuffSelector(), mSteadyPressure, 0);
+      entered = StartTest(nano::kTestSteady, CuffSelector(), mSteadyPressure, 0);
       break;
     case kModeTestSquare:
       mSquareFrequency = std::clamp(mSquareFrequency, kMinFrequency, kMaxFrequency);
-      StartTest(nano::kTestSquare, CuffSelector(), mSquarePressure,
-                nano::SquareWavePeriodMs(mSquareFrequency));
+      entered = StartTest(nano::kTestSquare, CuffSelector(), mSquarePressure,
+                          nano::SquareWavePeriodMs(mSquareFrequency));
       break;
     case kDemoState:
       StartDemonstration();
@@ -597,6 +606,7 @@ int32_t FinapresNanoDriver::DMS_SetMode(int32_t mode) {
     default:
       return dmsError_NotAllowed;
   }
+  if (entered != dmsError_NoError) return entered;
 
   Poll();
   const int64_t start = mClock.NowMs();

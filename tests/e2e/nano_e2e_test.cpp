@@ -2,166 +2,23 @@
 // serial port (wrist_unit.h) and the simulated Controller in the "Devices"
 // folder: the wrist unit must win the probe, and whole sessions run over the
 // serial link.
-#include <gtest/gtest.h>
-
-#include <chrono>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <map>
-#include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "fake_host.h"
 #include "firmware_image_writer.h"
-#include "platform/dynamic_library.h"
-#include "support/path.h"
-#include "wrist_unit.h"
+#include "nano_session.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-using corvane::testing::CountedObject;
-using corvane::testing::FakeHostObject;
+using corvane::testing::Clock;
+using corvane::testing::kPerMmHg;
+using corvane::testing::NanoSession;
+using corvane::testing::Recording;
+using corvane::testing::Settings;
 using corvane::testing::VendorLibraryLoaded;
-using corvane::testing::WristUnit;
-
-constexpr int kPerMmHg = 80;  // 32000 / 400
-
-struct DeviceClassInfo {
-  uint8_t classId[16];
-  const wchar_t* description;
-  const wchar_t* name;
-};
-
-struct Module {
-  Module() {
-    library = corvane::platform::DynamicLibrary::Open((MVX::Path() / L"Corvane.kvwdll").Wide());
-    Resolve(GetDeviceClassInfo, "GetDeviceClassInfo");
-    Resolve(FindDevice, "FindDevice");
-    Resolve(Initialise, "Initialise");
-    Resolve(CloseAll, "CloseAll");
-    Resolve(WriteBuffer, "WriteBuffer");
-    Resolve(ReadLine, "ReadLine");
-    Resolve(GetUniqueID, "GetUniqueID");
-    Resolve(InitOnMainThread, "InitOnMainThread");
-    Resolve(CleanupOnMainThread, "CleanupOnMainThread");
-  }
-  template <typename Fn>
-  void Resolve(Fn& fn, const char* name) {
-    fn = library.IsLoaded() ? reinterpret_cast<Fn>(library.Symbol(name)) : nullptr;
-    if (fn == nullptr) missing = true;
-  }
-  bool Usable() const { return library.IsLoaded() && !missing; }
-
-  corvane::platform::DynamicLibrary library;
-  bool missing = false;
-  int32_t (*GetDeviceClassInfo)(DeviceClassInfo*) = nullptr;
-  int32_t (*FindDevice)(uint32_t*) = nullptr;
-  int32_t (*Initialise)(int32_t) = nullptr;
-  int32_t (*CloseAll)() = nullptr;
-  int32_t (*WriteBuffer)(int32_t, const char*, int32_t) = nullptr;
-  int32_t (*ReadLine)(int32_t, char*, int32_t, int32_t) = nullptr;
-  int32_t (*GetUniqueID)(int32_t, uint32_t*) = nullptr;
-  int32_t (*InitOnMainThread)(void*, corvane::HostObject*) = nullptr;
-  void (*CleanupOnMainThread)() = nullptr;
-};
-
-// Replaces the unit's settings; it notices within 100 ms.
-void Settings(const WristUnit& unit, const std::string& text) {
-  std::ofstream(unit.SettingsFile(), std::ios::trunc) << "watchdog_ms = 0\n" << text;
-  std::this_thread::sleep_for(std::chrono::milliseconds(250));
-}
-
-struct Recording {
-  std::map<int, std::vector<int64_t>> channels;
-  std::vector<std::string> other;
-  size_t Count(int channel) const {
-    const auto it = channels.find(channel);
-    return it == channels.end() ? 0 : it->second.size();
-  }
-};
-
-class NanoSession : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    if (unit == nullptr) unit = new WristUnit();
-    if (module == nullptr) module = new Module();
-  }
-  static void TearDownTestSuite() {
-    delete unit;
-    unit = nullptr;
-  }
-  void SetUp() override {
-    ASSERT_TRUE(module->Usable());
-    ASSERT_TRUE(unit->Running());
-  }
-  void TearDown() override {
-    module->CloseAll();
-    module->CleanupOnMainThread();
-  }
-
-  std::optional<std::string> Line(int32_t timeoutMs = 5000) {
-    char buffer[4096];
-    if (module->ReadLine(0, buffer, sizeof buffer, timeoutMs) != 1) return std::nullopt;
-    return std::string(buffer);
-  }
-  std::string Ask(const std::string& line) {
-    const std::string text = line + "\n";
-    module->WriteBuffer(0, text.c_str(), static_cast<int32_t>(text.size()));
-    while (const std::optional<std::string> reply = Line()) {
-      if ((*reply)[0] != '+') return *reply;
-    }
-    return "<none>";
-  }
-  void Open(const std::vector<std::string>& settings = {}) {
-    host.service = &service;
-    ASSERT_EQ(module->InitOnMainThread(nullptr, &host), 0);
-    DeviceClassInfo info{};
-    ASSERT_EQ(module->GetDeviceClassInfo(&info), 1);
-    uint32_t value = 0;
-    ASSERT_EQ(module->FindDevice(&value), 1);
-    ASSERT_EQ(module->Initialise(0), 1);
-    for (const std::string& line : settings) ASSERT_EQ(Ask(line), "<OK") << line;
-  }
-  std::vector<std::string> StartSampler() {
-    module->WriteBuffer(0, ">in/sampler/start\n", 18);
-    std::vector<std::string> lines;
-    while (const std::optional<std::string> line = Line()) {
-      lines.push_back(*line);
-      if (*line == "<OK") break;
-    }
-    return lines;
-  }
-  Recording Record(int64_t ms, const std::function<bool(const std::string&)>& until = {}) {
-    Recording r;
-    const auto end = Clock::now() + std::chrono::milliseconds(ms);
-    while (Clock::now() < end) {
-      const std::optional<std::string> line = Line(20);
-      if (!line) continue;
-      if ((*line)[0] == '+') {
-        const size_t comma = line->find(',');
-        const int channel = std::stoi(line->substr(1, comma - 1));
-        for (size_t at = comma; at != std::string::npos; at = line->find(',', at + 1)) {
-          r.channels[channel].push_back(std::stoll(line->substr(at + 1)));
-        }
-      } else {
-        r.other.push_back(*line);
-        if (until && until(*line)) break;
-      }
-    }
-    return r;
-  }
-  static Module* module;
-  static WristUnit* unit;
-  FakeHostObject host;
-  CountedObject service;
-};
-
-Module* NanoSession::module = nullptr;
-WristUnit* NanoSession::unit = nullptr;
 
 TEST_F(NanoSession, RecordsFromTheWristUnitAndSurvivesAHangUp) {
   Settings(*unit, "systolic = 130\ndiastolic = 70\n");

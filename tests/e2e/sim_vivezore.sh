@@ -1,6 +1,7 @@
 #!/bin/sh
 # Starts or stops the simulated wrist unit for the Windows end-to-end test.
 #   sim_vivezore.sh start SIMULATOR LINK SETTINGS PIDFILE
+# The simulator's send log goes beside SETTINGS as vivezore_sent.txt.
 #   sim_vivezore.sh stop PIDFILE
 # LINK is the COM port's entry in the Wine prefix's dosdevices; the simulator
 # keeps it pointing at its pseudo-terminal. It runs detached from CTest's
@@ -14,7 +15,9 @@ start)
   rm -f "$link"
   echo "watchdog_ms = 0" >"$settings"
   log="$pidfile.log"
-  setsid "$sim" --link "$link" --settings "$settings" --quiet >"$log" 2>&1 </dev/null &
+  sent="$(dirname "$settings")/vivezore_sent.txt"
+  setsid "$sim" --link "$link" --settings "$settings" --send-log "$sent" --quiet \
+    >"$log" 2>&1 </dev/null &
   echo $! >"$pidfile"
   for _ in $(seq 100); do
     [ -L "$link" ] && exit 0

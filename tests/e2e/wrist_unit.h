@@ -20,9 +20,13 @@ class WristUnit {
   bool Running() const;
   // The settings file the simulator re-reads whenever it changes.
   const std::filesystem::path& SettingsFile() const { return mSettings; }
+  // The simulator's --send-log: every data frame that left it intact, with
+  // its counter and pressure; at most 100 ms behind.
+  const std::filesystem::path& SendLog() const { return mSendLog; }
 
  private:
   std::filesystem::path mSettings;
+  std::filesystem::path mSendLog;
   bool mRunning = false;
   long mProcess = -1;  // the simulator's process id, where the test owns it
 };

@@ -25,13 +25,16 @@ WristUnit::WristUnit() {
   mSettings =
       std::filesystem::temp_directory_path() / ("corvane_vz_" + std::to_string(getpid()) + ".txt");
   std::ofstream(mSettings, std::ios::trunc) << "watchdog_ms = 0\n";
+  mSendLog =
+      std::filesystem::temp_directory_path() / ("corvane_vz_" + std::to_string(getpid()) + ".sent");
   const std::string link = Link();
+  const std::string sendLog = mSendLog.string();
   const pid_t pid = fork();
   if (pid == 0) {
     const int devnull = ::open("/dev/null", O_WRONLY);
     dup2(devnull, 1);
     execl(SIM_VIVEZORE_EXE, SIM_VIVEZORE_EXE, "--link", link.c_str(), "--settings",
-          mSettings.c_str(), "--quiet", static_cast<char*>(nullptr));
+          mSettings.c_str(), "--send-log", sendLog.c_str(), "--quiet", static_cast<char*>(nullptr));
     _exit(127);
   }
   mProcess = pid;
@@ -48,6 +51,7 @@ WristUnit::~WristUnit() {
     waitpid(static_cast<pid_t>(mProcess), nullptr, 0);
   }
   std::filesystem::remove(mSettings);
+  std::filesystem::remove(mSendLog);
 }
 
 bool WristUnit::Running() const { return mRunning && std::filesystem::exists(Link()); }

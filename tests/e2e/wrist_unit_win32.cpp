@@ -47,6 +47,7 @@ void Unregister() {
 
 WristUnit::WristUnit() {
   mSettings = std::filesystem::path((MVX::Path() / L"vivezore_settings.txt").Wide());
+  mSendLog = std::filesystem::path((MVX::Path() / L"vivezore_sent.txt").Wide());
   // A present COM-port device with its port name, as a USB adapter's driver
   // leaves it.
   const DWORD linked = 1;

@@ -130,6 +130,19 @@ TEST(NanoDriver, OperationsSendTheirByteScripts) {
        0,
        {"m"}},
       {"measure", 1, setup, [](auto& d) { return d.DMS_SetMode(3); }, 0, {"m", "e01", "s"}},
+      // A refused mode is a failed change, not a wait that runs out.
+      {"measure refused",
+       1,
+       [](Rig& r) { r.unit.Refuse('e', 'e', 3); },
+       [](auto& d) { return d.DMS_SetMode(3); },
+       2,
+       {"m", "e01"}},
+      {"test refused",
+       1,
+       [](Rig& r) { r.unit.Refuse('t', 't', 3); },
+       [](auto& d) { return d.DMS_SetMode(4); },
+       2,
+       {"m", "e03", "t0101010000000000000000000000"}},
       {"square wave at 4 Hz",
        1,
        [](Rig& r) {
@@ -314,13 +327,16 @@ TEST(NanoDriver, StatusFramesFillTheStatusBlock) {
 TEST(NanoDriver, SamplesAreStampedFromTheirCounters) {
   Rig rig;
   testing::LogCapture& capture = rig.log;
-  rig.unit.Send(Cat({DataFrame(100, 1234), DataFrame(101, 1000), DataFrame(103, 1000),
-                     DataFrame(65535, 800), DataFrame(0, 800), BeatFrame(98, 1000)}));
+  // The second 101 is the same sample again: logged, not stored twice.
+  rig.unit.Send(
+      Cat({DataFrame(100, 1234), DataFrame(101, 1000), DataFrame(101, 1000), DataFrame(103, 1000),
+           DataFrame(65535, 800), DataFrame(0, 800), BeatFrame(98, 1000)}));
   rig.Drain();
   EXPECT_EQ(capture.LogCount(L"!!! Nano Driver: Data sample counter sequence error. Expected 102 "
                              L"(0x66), got 103 (0x67)"),
             1u);
-  EXPECT_EQ(capture.LogCount(L"Data sample counter sequence error"), 2u);  // 103 -> 65535 only
+  EXPECT_EQ(capture.LogCount(L"Expected 102 (0x66), got 101 (0x65)"), 1u);
+  EXPECT_EQ(capture.LogCount(L"Data sample counter sequence error"), 3u);  // and 103 -> 65535
   const auto pressure = rig.Take(&FinapresNanoDriver::DMS_GetPressureSamples);
   ASSERT_EQ(pressure.size(), 5u);
   EXPECT_EQ(pressure[0].mPressure, 123);

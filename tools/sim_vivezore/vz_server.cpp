@@ -202,6 +202,9 @@ void Server::EndExclusiveUse() {
 
 void Server::PollSettings(Clock::time_point now) {
   next_settings_poll_ = now + kSettingsPollPeriod;
+  // A reader of the send log that runs beside the unit sees it at most one
+  // settings period behind.
+  if (send_log_ != nullptr) std::fflush(send_log_);
   if (!watcher_) return;
   std::optional<ParsedSettings> parsed = watcher_->PollForChange();
   if (!parsed) return;
