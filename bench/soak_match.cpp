@@ -19,14 +19,18 @@ StreamMatch MatchStream(std::span<const int32_t> sent, std::span<const int32_t> 
                         size_t anchorRun, size_t resyncRun, size_t mostLost) {
   StreamMatch m;
   // The first run of values read that sits somewhere in what was sent fixes
-  // where the recording begins; the earliest place wins.
+  // where the recording begins; the earliest place wins. A long run is sure
+  // to be placed right; shorter ones place a recording that lost values early.
   size_t i = 0, j = 0;
-  const size_t anchor = std::min(anchorRun, received.size());
-  for (; anchor > 0 && i + anchor <= received.size() && !m.anchored; i += anchor) {
-    for (j = 0; j + anchor <= sent.size(); ++j) {
-      if (RunMatches(sent, j, received, i, anchor)) {
-        m.anchored = true;
-        break;
+  const size_t step = std::max<size_t>(1, std::min(resyncRun, anchorRun));
+  for (; i < received.size() && !m.anchored; i += step) {
+    for (size_t run = std::min(anchorRun, received.size() - i); run > 0 && !m.anchored;
+         run = run > step ? std::max(step, run / 2) : 0) {
+      for (j = 0; j + run <= sent.size(); ++j) {
+        if (RunMatches(sent, j, received, i, run)) {
+          m.anchored = true;
+          break;
+        }
       }
     }
     if (m.anchored) break;
