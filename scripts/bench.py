@@ -149,6 +149,21 @@ def parse_gbench(res, name, out, figures):
                 res.add(name, figure[1], fmt(b[key]), unit, limit)
 
 
+def parse_firmware(res, out):
+    floor = "firmware floor"
+    try:
+        data = json.loads(out[out.index("{"):out.rindex("}") + 1])
+        seconds = data["benchmarks"][0]["floor_s"]
+        floor = f"firmware floor {seconds:.1f} s (512 blocks x (50 ms + 137 bytes at 115200 baud))"
+    except (ValueError, KeyError, IndexError):
+        pass
+    parse_gbench(res, "firmware_update_bench", out, [
+        ("transfer_s", ("BM_FirmwareTransfer64KiB", "64 KiB image transferred"), "s", floor,
+         lambda v: f"{v:.2f}"),
+        ("ratio", ("BM_FirmwareTransfer64KiB", "transfer time / floor"), "ratio", "1.00", lambda v: f"{v:.3f}"),
+    ])
+
+
 def parse_stream(res, name, out, flood):
     res.add(name, "frames lost", num(r"lost (\d+)", out), "frames", "0")
     res.add(name, "values matching no frame sent", num(r"values matching no frame (\d+)", out), "values", "0")
@@ -241,14 +256,7 @@ def linux(res, env):
     code, out, secs = run([os.path.join(fw, "firmware_update_bench"), "--benchmark_format=json"], cwd=fw, env=env,
                           timeout=300, log="firmware_update_bench.txt")
     res.ran("firmware_update_bench", code, secs)
-    floor = num(r'"floor_s":\s*([\d.eE+-]+)', out)
-    floor_text = f"firmware floor {float(floor):.1f} s (512 blocks x (50 ms + 137 bytes at 115200 baud))" \
-        if floor != "?" else "firmware floor"
-    parse_gbench(res, "firmware_update_bench", out, [
-        ("transfer_s", ("BM_FirmwareTransfer64KiB", "64 KiB image transferred"), "s", floor_text,
-         lambda v: f"{v:.2f}"),
-        ("ratio", ("BM_FirmwareTransfer64KiB", "transfer time / floor"), "ratio", "1.00", lambda v: f"{v:.3f}"),
-    ])
+    parse_firmware(res, out)
 
     for bench, flood in (("nano_latency_bench", False), ("nano_flood_bench", True)):
         say(f"{bench} ({NANO_SECONDS} s)")
