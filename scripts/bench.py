@@ -76,8 +76,10 @@ def machine():
             if line.startswith("model name"):
                 model = line.split(":", 1)[1].strip()
                 break
-    dirty = subprocess.run(["git", "status", "--porcelain", "--untracked-files=no"], cwd=ROOT,
-                           stdout=subprocess.PIPE, text=True).stdout.strip()
+    # The report itself is rewritten by every run: it does not make the tree dirty.
+    dirty = subprocess.run(["git", "status", "--porcelain", "--untracked-files=no", "--", ".",
+                            ":(exclude)bench/RESULTS.md"], cwd=ROOT, stdout=subprocess.PIPE,
+                           text=True).stdout.strip()
     return {
         "cpu": model,
         "cores": os.cpu_count(),
