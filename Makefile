@@ -1,7 +1,7 @@
 # The project's entry points. `make test` runs every test on a fresh Debian 12
 # machine: it installs what is missing, builds both targets and runs the
 # native, sanitizer and Windows tests.
-.PHONY: test demo demo-controller deps linux asan tsan fuzz fuzz-smoke windows wine-tests clean
+.PHONY: test demo demo-controller deps linux asan tsan fuzz fuzz-smoke windows wine-tests bench clean
 
 MODULE_EXPORTS = GetDeviceClassInfo FindDevice Initialise CloseAll IsFailed WriteBuffer \
   ReadLine ReadBuffer ReadBuffSize FlushReadBuffer GetUniqueID GetLastErrorMsg \
@@ -72,6 +72,12 @@ wine-tests:
 	  echo "This machine cannot execute 32-bit programs: running the Windows tests as a 64-bit build under wine64."; \
 	  cmake --preset windows64 && cmake --build --preset windows64 && bash scripts/wine-tests.sh windows64; \
 	fi
+
+# Every benchmark, built and run, and bench/RESULTS.md written from their
+# figures (scripts/bench.py); not part of `make test`. SOAK_MINUTES sets the
+# soak's minutes per device (default 2).
+bench: deps
+	python3 scripts/bench.py
 
 clean:
 	rm -rf build

@@ -1,8 +1,5 @@
 #include "nano_stream.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,13 +8,12 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "module_exports.h"
 #include "process_cpu.h"
+#include "vivezore_process.h"
 
 namespace corvane::bench {
 namespace {
@@ -39,48 +35,6 @@ struct Module : ModuleExports {
     }
     return false;
   }
-};
-
-// The simulator as a child process; stopped with SIGTERM, which also
-// closes its send log.
-class Simulator {
- public:
-  Simulator(const std::filesystem::path& dir, bool flood) : dir_(dir) {
-    std::ofstream(Settings(), std::ios::trunc) << "watchdog_ms = 0\n";
-    std::filesystem::remove(SendLog());
-    const std::string link = Link(), settings = Settings(), sendLog = SendLog();
-    pid_ = fork();
-    if (pid_ == 0) {
-      const int devnull = ::open("/dev/null", O_WRONLY);
-      dup2(devnull, 1);
-      execl(SIM_VIVEZORE_EXE, SIM_VIVEZORE_EXE, "--link", link.c_str(), "--settings",
-            settings.c_str(), "--send-log", sendLog.c_str(), "--quiet",
-            flood ? "--flood" : static_cast<char*>(nullptr), static_cast<char*>(nullptr));
-      _exit(127);
-    }
-    for (int i = 0; i < 300 && !std::filesystem::exists(Link()); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    setenv("CORVANE_SERIAL_PORTS", link.c_str(), 1);
-  }
-  ~Simulator() { Stop(); }
-  Simulator(const Simulator&) = delete;
-  Simulator& operator=(const Simulator&) = delete;
-
-  bool Running() const { return pid_ > 0 && std::filesystem::exists(Link()); }
-  void Stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-  std::string Link() const { return (dir_ / "vivezore.tty").string(); }
-  std::string Settings() const { return (dir_ / "vivezore.txt").string(); }
-  std::string SendLog() const { return (dir_ / "vivezore_sent.txt").string(); }
-
- private:
-  std::filesystem::path dir_;
-  pid_t pid_ = -1;
 };
 
 struct Sent {
@@ -200,7 +154,7 @@ int RunStreamBench(const StreamOptions& options) {
   const std::filesystem::path dir =
       std::filesystem::temp_directory_path() / ("corvane_nanobench_" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
-  Simulator simulator(dir, options.flood);
+  VivezoreProcess simulator(dir, "watchdog_ms = 0\n", options.flood);
   if (!simulator.Running()) {
     std::fprintf(stderr, "sim-vivezore did not start (%s)\n", SIM_VIVEZORE_EXE);
     return 2;

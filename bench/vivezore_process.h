@@ -1,0 +1,39 @@
+// The simulated wrist unit as a child process behind a pseudo-terminal link
+// in a folder of its own, with its settings file and its send log there
+// (Linux only; the simulator is a native program).
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+
+namespace corvane::bench {
+
+class VivezoreProcess {
+ public:
+  // Writes `settings` to the settings file, starts SIM_VIVEZORE_EXE with
+  // --send-log and waits for its link; the module's port listing is pointed
+  // at the link through CORVANE_SERIAL_PORTS.
+  VivezoreProcess(const std::filesystem::path& dir, const std::string& settings, bool flood);
+  ~VivezoreProcess() { Stop(); }
+  VivezoreProcess(const VivezoreProcess&) = delete;
+  VivezoreProcess& operator=(const VivezoreProcess&) = delete;
+
+  bool Running() const;
+  // SIGTERM, which also completes the send log.
+  void Stop();
+  // Replaces the settings file in one step; the simulator re-reads it
+  // within 100 ms.
+  void Configure(const std::string& settings) const;
+
+  std::string Link() const { return (dir_ / "vivezore.tty").string(); }
+  std::string Settings() const { return (dir_ / "vivezore.txt").string(); }
+  std::string SendLog() const { return (dir_ / "vivezore_sent.txt").string(); }
+
+ private:
+  std::filesystem::path dir_;
+  pid_t pid_ = -1;
+};
+
+}  // namespace corvane::bench
