@@ -13,6 +13,7 @@
 
 #include "module_exports.h"
 #include "process_cpu.h"
+#include "soak_match.h"
 #include "vivezore_process.h"
 
 namespace corvane::bench {
@@ -61,83 +62,44 @@ std::vector<Sent> ReadSendLog(const std::string& path) {
   return sent;
 }
 
-bool RunMatches(const std::vector<Sent>& sent, size_t j, const std::vector<Received>& received,
-                size_t i, size_t length) {
-  if (j + length > sent.size() || i + length > received.size()) return false;
-  for (size_t k = 0; k < length; ++k) {
-    if (sent[j + k].value != received[i + k].value) return false;
-  }
-  return true;
-}
-
 struct Match {
   size_t matched = 0;
   size_t lost = 0;         // frames sent inside the matched span that the host never showed
   size_t unmatched = 0;    // values the host showed that no frame sent
-  size_t skippedHead = 0;  // values before the first run of kAnchor that could be placed
+  size_t skippedHead = 0;  // values before the first run that could be placed
   size_t counterGaps = 0;  // counter steps other than +1 between the frames sent
   size_t spanFrames = 0;   // frames sent from the first matched to the last matched
   size_t firstSent = 0, lastSent = 0;
   std::vector<double> latencyMs;
 };
 
+// The recording's tail may still be on its way: frames after the last one
+// matched are not judged, nor those before the host's recording began.
 Match MatchRecording(const std::vector<Sent>& sent, const std::vector<Received>& received) {
-  constexpr size_t kAnchor = 200, kResync = 20, kMostLost = 2000;
   Match m;
   for (size_t j = 1; j < sent.size(); ++j) {
     if (sent[j].counter != ((sent[j - 1].counter + 1) & 0xFFFF)) ++m.counterGaps;
   }
-  size_t i = 0, j = 0;
-  bool anchored = false;
-  for (; i + kAnchor <= received.size() && !anchored; i += kAnchor) {
-    for (j = 0; j + kAnchor <= sent.size(); ++j) {
-      // A run of one value (the cuff deflated) could sit anywhere.
-      if (received[i].value != received[i + kAnchor - 1].value &&
-          RunMatches(sent, j, received, i, kAnchor)) {
-        anchored = true;
-        break;
-      }
-    }
-    if (anchored) break;
-  }
-  if (!anchored) return m;
-  m.skippedHead = i;
-  const size_t firstSent = j;
-  size_t lastSent = j;
-  while (i < received.size() && j < sent.size()) {
-    if (received[i].value == sent[j].value) {
-      m.latencyMs.push_back(static_cast<double>(received[i].ns - sent[j].ns) / 1e6);
-      ++m.matched;
-      lastSent = j;
-      ++i;
-      ++j;
-      continue;
-    }
-    // A value changed on the way, frames the host did not show, or a value
-    // it showed that was never sent: the next run that matches says which.
-    // Near the end of the recording the run is as long as what is left.
-    const size_t run = std::min(kResync, received.size() - i);
-    if (run > 1 && RunMatches(sent, j + 1, received, i + 1, run - 1)) {
-      ++m.unmatched;
-      ++i;
-      ++j;
-      continue;
-    }
-    size_t skip = 1;
-    while (skip <= kMostLost && !RunMatches(sent, j + skip, received, i, run)) ++skip;
-    if (skip <= kMostLost) {
-      m.lost += skip;
-      j += skip;
-    } else {
-      ++m.unmatched;
-      ++i;
-    }
-  }
-  // The recording's tail may still be on its way: values not yet matched at
-  // the end of the send log cannot be judged.
-  m.spanFrames = lastSent - firstSent + 1;
-  m.firstSent = firstSent;
-  m.lastSent = lastSent;
+  std::vector<int32_t> sentValues, readValues;
+  sentValues.reserve(sent.size());
+  readValues.reserve(received.size());
+  for (const Sent& frame : sent) sentValues.push_back(frame.value);
+  for (const Received& value : received) readValues.push_back(value.value);
+  bool first = true;
+  const StreamMatch match =
+      MatchStream(sentValues, readValues, 200, 20, 2000, [&](size_t i, size_t j) {
+        if (first) m.firstSent = j;
+        first = false;
+        m.latencyMs.push_back(static_cast<double>(received[i].ns - sent[j].ns) / 1e6);
+      });
+  if (match.matched == 0) return m;
+  m.matched = match.matched;
+  m.unmatched = match.unmatched;
+  m.skippedHead = match.skippedHead;
+  m.lastSent = match.lastSent;
+  m.lost = static_cast<size_t>(std::count_if(match.lost.begin(), match.lost.end(),
+                                             [&](size_t j) { return j >= m.firstSent; }));
+  m.spanFrames = m.lastSent - m.firstSent + 1;
   return m;
 }
 

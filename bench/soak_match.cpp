@@ -16,7 +16,8 @@ bool RunMatches(std::span<const int32_t> sent, size_t j, std::span<const int32_t
 }  // namespace
 
 StreamMatch MatchStream(std::span<const int32_t> sent, std::span<const int32_t> received,
-                        size_t anchorRun, size_t resyncRun, size_t mostLost) {
+                        size_t anchorRun, size_t resyncRun, size_t mostLost,
+                        const PairSeen& onPair) {
   StreamMatch m;
   // The first run of values read that sits somewhere in what was sent fixes
   // where the recording begins; the earliest place wins. A long run is sure
@@ -41,6 +42,7 @@ StreamMatch MatchStream(std::span<const int32_t> sent, std::span<const int32_t> 
 
   while (i < received.size() && j < sent.size()) {
     if (received[i] == sent[j]) {
+      if (onPair) onPair(i, j);
       ++m.matched;
       m.lastSent = j;
       ++i;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <vector>
 
@@ -24,8 +25,11 @@ struct StreamMatch {
 // from a read value that was never sent by the run of values after it: the
 // alignment that lets the next `resyncRun` values pair wins. Sent values after
 // the last paired one are not reported: the caller judges that tail, whose
-// values may still have been on their way.
+// values may still have been on their way. `onPair`, when given, is told each
+// pair as (index read, index sent), in order.
+using PairSeen = std::function<void(size_t received, size_t sent)>;
 StreamMatch MatchStream(std::span<const int32_t> sent, std::span<const int32_t> received,
-                        size_t anchorRun = 200, size_t resyncRun = 20, size_t mostLost = 4000);
+                        size_t anchorRun = 200, size_t resyncRun = 20, size_t mostLost = 4000,
+                        const PairSeen& onPair = {});
 
 }  // namespace corvane::bench

@@ -11,10 +11,10 @@ import sys
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location(
+module_info = importlib.util.spec_from_file_location(
     "bench", os.path.join(HERE, "..", "..", "scripts", "bench.py"))
-bench = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(bench)
+bench = importlib.util.module_from_spec(module_info)
+module_info.loader.exec_module(bench)
 
 HOST_WAIT = """\
 idle ReadLine wait                 wall  10.00 s  process CPU   0.019 s  =   0.19 % of one core  (returned 0)\r
