@@ -38,29 +38,10 @@ struct Module : ModuleExports {
   }
 };
 
-struct Sent {
-  int64_t ns;
-  unsigned counter;
-  int32_t value;  // the pressure as the host's channel shows it
-};
-
 struct Received {
   int64_t ns;
   int32_t value;
 };
-
-std::vector<Sent> ReadSendLog(const std::string& path) {
-  std::vector<Sent> sent;
-  std::FILE* file = std::fopen(path.c_str(), "r");
-  if (file == nullptr) return sent;
-  long long ns = 0;
-  unsigned counter = 0, bp = 0;
-  while (std::fscanf(file, "%lld %u %u", &ns, &counter, &bp) == 3) {
-    sent.push_back({ns, counter, static_cast<int32_t>(bp / 10) * 32000 / 400});
-  }
-  std::fclose(file);
-  return sent;
-}
 
 struct Match {
   size_t matched = 0;
@@ -75,7 +56,7 @@ struct Match {
 
 // The recording's tail may still be on its way: frames after the last one
 // matched are not judged, nor those before the host's recording began.
-Match MatchRecording(const std::vector<Sent>& sent, const std::vector<Received>& received) {
+Match MatchRecording(const std::vector<SentFrame>& sent, const std::vector<Received>& received) {
   Match m;
   for (size_t j = 1; j < sent.size(); ++j) {
     if (sent[j].counter != ((sent[j - 1].counter + 1) & 0xFFFF)) ++m.counterGaps;
@@ -83,7 +64,7 @@ Match MatchRecording(const std::vector<Sent>& sent, const std::vector<Received>&
   std::vector<int32_t> sentValues, readValues;
   sentValues.reserve(sent.size());
   readValues.reserve(received.size());
-  for (const Sent& frame : sent) sentValues.push_back(frame.value);
+  for (const SentFrame& frame : sent) sentValues.push_back(frame.value);
   for (const Received& value : received) readValues.push_back(value.value);
   bool first = true;
   const StreamMatch match =
@@ -165,7 +146,7 @@ int RunStreamBench(const StreamOptions& options) {
   module.Command("?in/sampler/stop\n");
   module.CloseAll();
   simulator.Stop();
-  const std::vector<Sent> sent = ReadSendLog(simulator.SendLog());
+  const std::vector<SentFrame> sent = ReadSendLog(simulator.SendLog());
   std::filesystem::remove_all(dir);
 
   const Match m = MatchRecording(sent, received);

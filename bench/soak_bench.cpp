@@ -375,24 +375,6 @@ bool SoakController(double seconds) {
 
 // ---- The simulated wrist unit ------------------------------------------------
 
-struct SentFrame {
-  int64_t ns;
-  int32_t value;
-};
-
-std::vector<SentFrame> ReadSendLog(const std::string& path) {
-  std::vector<SentFrame> sent;
-  std::FILE* file = std::fopen(path.c_str(), "r");
-  if (file == nullptr) return sent;
-  long long ns = 0;
-  unsigned counter = 0, bp = 0;
-  while (std::fscanf(file, "%lld %u %u", &ns, &counter, &bp) == 3) {
-    sent.push_back({ns, static_cast<int32_t>(bp / 10) * kScale});
-  }
-  std::fclose(file);
-  return sent;
-}
-
 // A stretch in which the line was down: frames written just before it sat
 // in the pseudo-terminal nobody read again.
 struct Outage {

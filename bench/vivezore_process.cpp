@@ -6,11 +6,25 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
 
 namespace corvane::bench {
+
+std::vector<SentFrame> ReadSendLog(const std::string& path) {
+  std::vector<SentFrame> sent;
+  std::FILE* file = std::fopen(path.c_str(), "r");
+  if (file == nullptr) return sent;
+  long long ns = 0;
+  unsigned counter = 0, bp = 0;
+  while (std::fscanf(file, "%lld %u %u", &ns, &counter, &bp) == 3) {
+    sent.push_back({ns, counter, static_cast<int32_t>(bp / 10) * 32000 / 400});
+  }
+  std::fclose(file);
+  return sent;
+}
 
 VivezoreProcess::VivezoreProcess(const std::filesystem::path& dir, const std::string& settings,
                                  bool flood)

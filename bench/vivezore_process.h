@@ -5,10 +5,24 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace corvane::bench {
+
+// One 'd' frame from the simulator's send log: when its last byte was written
+// (CLOCK_MONOTONIC), its counter, and its pressure as the host's channel 1
+// shows it, (pressure / 10) * 32000 / 400.
+struct SentFrame {
+  int64_t ns;
+  unsigned counter;
+  int32_t value;
+};
+
+// The send log's frames in the order they were written; empty without a log.
+std::vector<SentFrame> ReadSendLog(const std::string& path);
 
 class VivezoreProcess {
  public:
