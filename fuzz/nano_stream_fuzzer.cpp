@@ -62,6 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   });
 
   size_t data_frames = 0;
+  uint16_t last_counter = 0;
   size_t beat_frames = 0;
   size_t status_frames = 0;
   bool progress = true;
@@ -78,9 +79,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       Check(message.FrameSize() <= corvane::kMaxFrame);
       if (!message.IsNack()) {
         switch (message.Type()) {
-          case corvane::nano::kData:
-            ++data_frames;
+          case corvane::nano::kData: {
+            // A frame with the counter of the data frame before it is that
+            // sample again, which the driver does not store twice.
+            const uint16_t counter = corvane::nano::DecodeData(message).counter;
+            if (data_frames == 0 || counter != last_counter) ++data_frames;
+            last_counter = counter;
             break;
+          }
           case corvane::nano::kBeat:
             ++beat_frames;
             break;
