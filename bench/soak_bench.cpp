@@ -11,6 +11,8 @@
 //
 // Usage: soak_bench [controller|wrist]   (default both, one after the other)
 // SOAK_MINUTES sets the minutes per device (default 2; fractions allowed).
+// The wrist unit's send log and the module log are kept in the scratch folder
+// (named at the end) when its data check fails, or always with SOAK_KEEP set.
 // Exit code 0 when every check passed, 1 when one failed, 2 when the run could
 // not be set up.
 #include <dirent.h>
@@ -24,9 +26,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "fake_host.h"
+#include "hostkit_registration.h"
 #include "module_exports.h"
 #include "sim_wave.h"
 #include "soak_match.h"
@@ -237,6 +242,40 @@ std::filesystem::path ScratchFolder(const char* what) {
   return dir;
 }
 
+// The host framework's log service, writing each module log line to a file
+// with the time it arrived (the send log's clock), so that a lost frame can
+// be set beside what the module said about it. Nothing is kept in memory.
+class FileLogService final : public HostLogService {
+ public:
+  explicit FileLogService(const std::filesystem::path& path)
+      : file_(std::fopen(path.c_str(), "w")) {}
+  ~FileLogService() { Close(); }
+  void Close() {
+    std::lock_guard lock(mutex_);
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = nullptr;
+  }
+  FileLogService(const FileLogService&) = delete;
+  FileLogService& operator=(const FileLogService&) = delete;
+
+  int32_t CORVANE_STDCALL QueryInterface(const Guid& iid, void** out) override {
+    *out = testing::SameGuid(iid, kLogServiceId) ? this : nullptr;
+    return *out != nullptr ? 0 : -1;
+  }
+  uint32_t CORVANE_STDCALL AddRef() override { return 1; }
+  uint32_t CORVANE_STDCALL Release() override { return 1; }
+  int32_t CORVANE_STDCALL WriteLine(const wchar_t* line, uint32_t*) override {
+    std::lock_guard lock(mutex_);
+    if (line == nullptr || file_ == nullptr) return 0;
+    std::fprintf(file_, "%.3f %ls\n", Seconds(NowNs()), line);
+    return 0;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::FILE* file_;
+};
+
 // ---- The simulated Controller ----------------------------------------------
 
 // What one measurement of the Controller soak injects. Times are from the
@@ -417,10 +456,23 @@ bool SoakWristUnit(double seconds) {
 
   bool ok = true;
   std::vector<Outage> outages;
+  // When each fault was switched on and off, and each restart's start: what
+  // a lost frame is set beside.
+  struct Window {
+    const char* name;
+    int64_t fromNs;
+    int64_t untilNs;
+  };
+  std::vector<Window> windows;
+  std::vector<int64_t> restartNs;
+  windows.reserve(static_cast<size_t>(seconds / kFaultPeriodS) + 2);
+  restartNs.reserve(windows.capacity());
+  int64_t beginNs = 0;
   int64_t stopNs = 0;
-  size_t restarts = 0;
   RssTrace rss(seconds);
   ValueLog values(seconds);
+  FileLogService moduleLog(dir / "module.log");
+  testing::RegisterHostkit(&moduleLog);
   {
     Host host(values, rss);
     if (!host.Open() || !host.Command("?in/sampler/start\n")) {
@@ -428,6 +480,7 @@ bool SoakWristUnit(double seconds) {
       return false;
     }
     const int64_t begin = NowNs();
+    beginNs = begin;
     const int64_t end = begin + static_cast<int64_t>(seconds * 1e9);
     for (size_t f = 0; NowNs() < end; ++f) {
       const WristFault& fault = faults[f % std::size(faults)];
@@ -445,11 +498,12 @@ bool SoakWristUnit(double seconds) {
       }
       host.ReadUntil(std::min(end, on + static_cast<int64_t>(kFaultOnS * 1e9)));
       simulator.Configure(base);
+      windows.push_back({fault.name, on, NowNs()});
       host.ReadUntil(std::min(end, period + static_cast<int64_t>(kFaultPeriodS * 1e9)));
       if (host.abortRequested) {
         // The module gave the recording up: start it again, as a user would.
         host.abortRequested = false;
-        ++restarts;
+        restartNs.push_back(NowNs());
         host.Command("?in/sampler/stop\n");
         host.Command("?in/sampler/start\n");
       }
@@ -457,8 +511,10 @@ bool SoakWristUnit(double seconds) {
     stopNs = NowNs();
     host.Command("?in/sampler/stop\n");
     host.Close();
-    std::printf("soak wrist unit: notices=%zu restarts=%zu\n", host.notices, restarts);
+    std::printf("soak wrist unit: notices=%zu restarts=%zu\n", host.notices, restartNs.size());
   }
+  testing::UnregisterHostkit();
+  moduleLog.Close();
   simulator.Stop();
   // A duplicated frame is in the send log twice; the module keeps one sample
   // per counter, so the repeat is not expected in the output.
@@ -466,7 +522,6 @@ bool SoakWristUnit(double seconds) {
   for (const SentFrame& frame : ReadSendLog(simulator.SendLog())) {
     if (sent.empty() || frame.counter != sent.back().counter) sent.push_back(frame);
   }
-  std::filesystem::remove_all(dir);
 
   std::vector<int32_t> sentValues(sent.size());
   for (size_t k = 0; k < sent.size(); ++k) sentValues[k] = sent[k].value;
@@ -483,7 +538,21 @@ bool SoakWristUnit(double seconds) {
       ++excused;
     } else if (sent[k].ns < cutoff) {
       ++missing;
-      if (missing <= 10) std::printf("  lost: frame %zu of the send log\n", k);
+      if (missing <= 10) {
+        const int64_t ns = sent[k].ns;
+        const char* during = "no fault";
+        for (const Window& w : windows) {
+          if (ns >= w.fromNs && ns <= w.untilNs) during = w.name;
+        }
+        double sinceRestart = -1;
+        for (const int64_t r : restartNs) {
+          if (r <= ns) sinceRestart = Seconds(ns - r);
+        }
+        std::printf(
+            "  lost: frame %zu of the send log, counter %u, sent at %.3f s (%.3f s in),"
+            " during: %s; %.3f s after the last restart\n",
+            k, sent[k].counter, Seconds(ns), Seconds(ns - beginNs), during, sinceRestart);
+      }
     } else {
       ++tail;
     }
@@ -504,6 +573,12 @@ bool SoakWristUnit(double seconds) {
       " not_sent=%zu lost_in_hangups=%zu unjudged_tail=%zu %s\n",
       sent.size(), values.Count(), m.matched, missing, m.unmatched, excused, tail,
       paired ? "PASS" : "FAIL");
+  if (paired && std::getenv("SOAK_KEEP") == nullptr) {
+    std::filesystem::remove_all(dir);
+  } else {
+    // Kept for a look: the send log and the module log, on one clock.
+    std::printf("soak wrist unit: send log and module log kept in %s\n", dir.c_str());
+  }
   ok = rss.Check("wrist") && paired && ok;
   return CheckResources("wrist", before) && ok;
 }
