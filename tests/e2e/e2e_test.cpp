@@ -27,76 +27,31 @@
 
 #include "cpu_load.h"
 #include "fake_host.h"
-#include "platform/dynamic_library.h"
+#include "module_exports.h"
 #include "platform/time.h"
-#include "support/path.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using corvane::testing::CountedObject;
 using corvane::testing::CpuLoad;
+using corvane::testing::DeviceClassInfo;
 using corvane::testing::FakeHostObject;
+using corvane::testing::kPerMmHg;
+using corvane::testing::Module;
+using corvane::testing::Recording;
 
 constexpr int kChannels = 11;
 // Rounds of the tests that must never lose a line, whatever the timing. Each
 // round starts an engine, which waits out the device library's start-up
 // delay; the facade tests run many more rounds on a scripted back-end.
 constexpr int kRounds = 5;
-constexpr int kPerMmHg = 80;  // 32000 / 400
 
 // The dialogs' defaults, as the host sends them when a session begins.
 const std::vector<std::string> kDefaultSettings = {
     "?dev/dms_TestEnab 0", "?dev/dms_Test 3",           "?dev/dms_Press 50",
     "?dev/dms_Offset 50",  "?dev/dms_Freq 1",           "?dev/dms_PCalOff 2",
     "?dev/dms_CntKVSamp 1", "?dev/dms_EnableSwitching 2", "?dev/dms_Mins 15"};
-
-struct DeviceClassInfo {
-  uint8_t classId[16];
-  const wchar_t* description;
-  const wchar_t* name;
-};
-
-// The module and its exports; loaded once per process.
-struct Module {
-  Module() {
-    library = corvane::platform::DynamicLibrary::Open((MVX::Path() / L"Corvane.kvwdll").Wide());
-    if (!library.IsLoaded()) return;
-    Resolve(GetDeviceClassInfo, "GetDeviceClassInfo");
-    Resolve(FindDevice, "FindDevice");
-    Resolve(Initialise, "Initialise");
-    Resolve(CloseAll, "CloseAll");
-    Resolve(IsFailed, "IsFailed");
-    Resolve(WriteBuffer, "WriteBuffer");
-    Resolve(ReadLine, "ReadLine");
-    Resolve(ReadBuffSize, "ReadBuffSize");
-    Resolve(GetUniqueID, "GetUniqueID");
-    Resolve(GetLastErrorMsg, "GetLastErrorMsg");
-    Resolve(InitOnMainThread, "InitOnMainThread");
-    Resolve(CleanupOnMainThread, "CleanupOnMainThread");
-  }
-  template <typename Fn>
-  void Resolve(Fn& fn, const char* name) {
-    fn = reinterpret_cast<Fn>(library.Symbol(name));
-    if (fn == nullptr) missing = true;
-  }
-  bool Usable() const { return library.IsLoaded() && !missing; }
-
-  corvane::platform::DynamicLibrary library;
-  bool missing = false;
-  int32_t (*GetDeviceClassInfo)(DeviceClassInfo*) = nullptr;
-  int32_t (*FindDevice)(uint32_t*) = nullptr;
-  int32_t (*Initialise)(int32_t) = nullptr;
-  int32_t (*CloseAll)() = nullptr;
-  int32_t (*IsFailed)(int32_t) = nullptr;
-  int32_t (*WriteBuffer)(int32_t, const char*, int32_t) = nullptr;
-  int32_t (*ReadLine)(int32_t, char*, int32_t, int32_t) = nullptr;
-  int32_t (*ReadBuffSize)(int32_t) = nullptr;
-  int32_t (*GetUniqueID)(int32_t, uint32_t*) = nullptr;
-  int32_t (*GetLastErrorMsg)(int32_t, char*) = nullptr;
-  int32_t (*InitOnMainThread)(void*, corvane::HostObject*) = nullptr;
-  void (*CleanupOnMainThread)() = nullptr;
-};
 
 // The simulator's settings file of this process. The variable that names it
 // is set before the simulator is first loaded (by the first engine).
@@ -151,16 +106,6 @@ std::optional<DataLine> ParseData(const std::string& line) {
   }
   return data;
 }
-
-// Everything that a recording brought, per channel, in order.
-struct Recording {
-  std::map<int, std::vector<int64_t>> channels;
-  std::vector<std::string> other;  // non-data lines, in order
-  size_t Count(int channel) const {
-    const auto it = channels.find(channel);
-    return it == channels.end() ? 0 : it->second.size();
-  }
-};
 
 class Session : public ::testing::Test {
  protected:

@@ -8,76 +8,24 @@
 #include <cstdint>
 #include <fstream>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "fake_host.h"
-#include "platform/dynamic_library.h"
-#include "support/path.h"
+#include "module_exports.h"
 #include "wrist_unit.h"
 
 namespace corvane::testing {
 
 using Clock = std::chrono::steady_clock;
 
-inline constexpr int kPerMmHg = 80;  // 32000 / 400
-
-struct DeviceClassInfo {
-  uint8_t classId[16];
-  const wchar_t* description;
-  const wchar_t* name;
-};
-
-struct Module {
-  Module() {
-    library = corvane::platform::DynamicLibrary::Open((MVX::Path() / L"Corvane.kvwdll").Wide());
-    Resolve(GetDeviceClassInfo, "GetDeviceClassInfo");
-    Resolve(FindDevice, "FindDevice");
-    Resolve(Initialise, "Initialise");
-    Resolve(CloseAll, "CloseAll");
-    Resolve(WriteBuffer, "WriteBuffer");
-    Resolve(ReadLine, "ReadLine");
-    Resolve(GetUniqueID, "GetUniqueID");
-    Resolve(InitOnMainThread, "InitOnMainThread");
-    Resolve(CleanupOnMainThread, "CleanupOnMainThread");
-  }
-  template <typename Fn>
-  void Resolve(Fn& fn, const char* name) {
-    fn = library.IsLoaded() ? reinterpret_cast<Fn>(library.Symbol(name)) : nullptr;
-    if (fn == nullptr) missing = true;
-  }
-  bool Usable() const { return library.IsLoaded() && !missing; }
-
-  corvane::platform::DynamicLibrary library;
-  bool missing = false;
-  int32_t (*GetDeviceClassInfo)(DeviceClassInfo*) = nullptr;
-  int32_t (*FindDevice)(uint32_t*) = nullptr;
-  int32_t (*Initialise)(int32_t) = nullptr;
-  int32_t (*CloseAll)() = nullptr;
-  int32_t (*WriteBuffer)(int32_t, const char*, int32_t) = nullptr;
-  int32_t (*ReadLine)(int32_t, char*, int32_t, int32_t) = nullptr;
-  int32_t (*GetUniqueID)(int32_t, uint32_t*) = nullptr;
-  int32_t (*InitOnMainThread)(void*, corvane::HostObject*) = nullptr;
-  void (*CleanupOnMainThread)() = nullptr;
-};
-
 // Replaces the unit's settings; it notices within 100 ms.
 inline void Settings(const WristUnit& unit, const std::string& text) {
   std::ofstream(unit.SettingsFile(), std::ios::trunc) << "watchdog_ms = 0\n" << text;
   std::this_thread::sleep_for(std::chrono::milliseconds(250));
 }
-
-struct Recording {
-  std::map<int, std::vector<int64_t>> channels;
-  std::vector<std::string> other;
-  size_t Count(int channel) const {
-    const auto it = channels.find(channel);
-    return it == channels.end() ? 0 : it->second.size();
-  }
-};
 
 class NanoSession : public ::testing::Test {
  protected:
