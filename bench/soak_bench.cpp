@@ -477,6 +477,7 @@ bool SoakWristUnit(double seconds) {
     Host host(values, rss);
     if (!host.Open() || !host.Command("?in/sampler/start\n")) {
       std::printf("soak wrist unit: the module did not find or start the simulated unit\n");
+      testing::UnregisterHostkit();
       return false;
     }
     const int64_t begin = NowNs();
@@ -544,14 +545,14 @@ bool SoakWristUnit(double seconds) {
         for (const Window& w : windows) {
           if (ns >= w.fromNs && ns <= w.untilNs) during = w.name;
         }
-        double sinceRestart = -1;
+        std::string restart = "before any restart";
         for (const int64_t r : restartNs) {
-          if (r <= ns) sinceRestart = Seconds(ns - r);
+          if (r <= ns) restart = std::to_string(Seconds(ns - r)) + " s after the last restart";
         }
         std::printf(
             "  lost: frame %zu of the send log, counter %u, sent at %.3f s (%.3f s in),"
-            " during: %s; %.3f s after the last restart\n",
-            k, sent[k].counter, Seconds(ns), Seconds(ns - beginNs), during, sinceRestart);
+            " during: %s; %s\n",
+            k, sent[k].counter, Seconds(ns), Seconds(ns - beginNs), during, restart.c_str());
       }
     } else {
       ++tail;
