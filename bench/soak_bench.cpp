@@ -526,7 +526,9 @@ bool SoakWristUnit(double seconds) {
 
   std::vector<int32_t> sentValues(sent.size());
   for (size_t k = 0; k < sent.size(); ++k) sentValues[k] = sent[k].value;
-  const StreamMatch m = MatchStream(sentValues, values.Since(0));
+  std::vector<bool> pairedSent(sent.size(), false);
+  const StreamMatch m = MatchStream(sentValues, values.Since(0), 200, 20, 4000,
+                                    [&pairedSent](size_t, size_t j) { pairedSent[j] = true; });
   // Frames still on their way when the host stopped are not judged.
   const int64_t cutoff = stopNs - 500'000'000;
   size_t excused = 0, missing = 0, tail = 0;
@@ -534,8 +536,21 @@ bool SoakWristUnit(double seconds) {
     return std::any_of(outages.begin(), outages.end(),
                        [ns](const Outage& o) { return ns >= o.fromNs && ns <= o.untilNs; });
   };
+  // Values are whole mmHg and repeat. The pairing takes the first unread
+  // frame with the value read, so when the first frame after a gap has the
+  // value of a frame lost at the gap's start (a hang-up's), the value is paired
+  // with that one and the frame after the gap is counted lost instead. Which
+  // of two equal values was lost cannot be told from the values: the last
+  // frame of a gap whose value was so taken is judged as the one in the
+  // hang-up.
+  const auto takenInOutage = [&](size_t k) {
+    if (k + 1 >= sent.size() || !pairedSent[k + 1]) return false;
+    size_t j = k;
+    while (j > 0 && !pairedSent[j - 1]) --j;
+    return j > 0 && sent[j - 1].value == sent[k].value && inOutage(sent[j - 1].ns);
+  };
   for (const size_t k : m.lost) {
-    if (inOutage(sent[k].ns)) {
+    if (inOutage(sent[k].ns) || takenInOutage(k)) {
       ++excused;
     } else if (sent[k].ns < cutoff) {
       ++missing;

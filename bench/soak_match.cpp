@@ -40,32 +40,17 @@ StreamMatch MatchStream(std::span<const int32_t> sent, std::span<const int32_t> 
   m.skippedHead = i;
   for (size_t k = 0; k < j; ++k) m.lost.push_back(k);
 
-  // The first place past `j` where the run read from `i` pairs whole, up to
-  // `mostLost` values on; 0 when there is none.
-  const auto skipToRun = [&](size_t run) {
-    size_t skip = 1;
-    while (skip <= mostLost && !RunMatches(sent, j + skip, received, i, run)) ++skip;
-    return skip <= mostLost ? skip : 0;
-  };
   while (i < received.size() && j < sent.size()) {
+    if (received[i] == sent[j]) {
+      if (onPair) onPair(i, j);
+      ++m.matched;
+      m.lastSent = j;
+      ++i;
+      ++j;
+      continue;
+    }
     // Near the end the run is as long as what is left to read.
     const size_t run = std::min(resyncRun, received.size() - i);
-    size_t skip = 0;
-    if (received[i] == sent[j]) {
-      // Values repeat (a pressure in whole mmHg), so an equal value is the
-      // same sample only if what follows agrees too: the first value after a
-      // gap may equal one of the values lost in it. When the run does not pair
-      // here but does further on, the values in between were lost; when it
-      // pairs nowhere, a loss lies within the run, after this pair.
-      if (RunMatches(sent, j, received, i, run) || (skip = skipToRun(run)) == 0) {
-        if (onPair) onPair(i, j);
-        ++m.matched;
-        m.lastSent = j;
-        ++i;
-        ++j;
-        continue;
-      }
-    }
     // One value changed on the way: the values after it still pair.
     if (run > 1 && RunMatches(sent, j + 1, received, i + 1, run - 1)) {
       ++m.unmatched;
@@ -74,8 +59,9 @@ StreamMatch MatchStream(std::span<const int32_t> sent, std::span<const int32_t> 
       continue;
     }
     // Sent values the host never read: the run pairs further on.
-    if (skip == 0) skip = skipToRun(run);
-    if (skip != 0) {
+    size_t skip = 1;
+    while (skip <= mostLost && !RunMatches(sent, j + skip, received, i, run)) ++skip;
+    if (skip <= mostLost) {
       for (size_t k = 0; k < skip; ++k) m.lost.push_back(j + k);
       j += skip;
     } else {
