@@ -592,8 +592,11 @@ bool SoakWristUnit(double seconds) {
   if (paired && std::getenv("SOAK_KEEP") == nullptr) {
     std::filesystem::remove_all(dir);
   } else {
-    // Kept for a look: the send log and the module log, on one clock.
-    std::printf("soak wrist unit: send log and module log kept in %s\n", dir.c_str());
+    // Kept for a look: the send log and the module log, on one clock, and the
+    // values read in order, to pair again.
+    std::ofstream read(dir / "values_read.txt");
+    for (const int32_t v : values.Since(0)) read << v << '\n';
+    std::printf("soak wrist unit: send log, module log and values read kept in %s\n", dir.c_str());
   }
   ok = rss.Check("wrist") && paired && ok;
   return CheckResources("wrist", before) && ok;
