@@ -1,14 +1,17 @@
 # The project's entry points. `make test` runs every test on a fresh Debian 12
 # machine: it installs what is missing, builds both targets and runs the
-# native, sanitizer and Windows tests.
-.PHONY: test demo demo-controller deps linux asan tsan fuzz fuzz-smoke windows wine-tests bench clean
+# native, sanitizer and Windows tests, printing each step's time as it ends
+# (scripts/make-test.sh). `make test-long` does the same with every long
+# end-to-end session at full length on every target, the sanitizer builds
+# included: run it before a release and after changing the worker, the
+# unload or the wrist unit's link.
+.PHONY: test test-long demo demo-controller deps linux asan tsan fuzz fuzz-smoke windows wine-tests bench clean
 
-MODULE_EXPORTS = GetDeviceClassInfo FindDevice Initialise CloseAll IsFailed WriteBuffer \
-  ReadLine ReadBuffer ReadBuffSize FlushReadBuffer GetUniqueID GetLastErrorMsg \
-  InitOnMainThread CleanupOnMainThread SetBaudRate GetBaudRate CanUseBaudRate
-SIM_EXPORTS = DMS_Connect DMS_GetStatus DMS_SetCuffSwitching DMS_GetMarkerSamples
+test:
+	bash scripts/make-test.sh
 
-test: deps linux asan tsan fuzz-smoke windows wine-tests
+test-long:
+	CORVANE_LONG_TESTS=1 bash scripts/make-test.sh
 
 # A 30-second recording from the simulated wrist unit, after it has been
 # updated to the newer firmware image the build puts in the recorder's
@@ -59,8 +62,7 @@ fuzz-smoke:
 windows:
 	cmake --preset windows
 	cmake --build --preset windows
-	bash scripts/check-pe.sh build/windows/src/Corvane.kvwdll $(MODULE_EXPORTS)
-	bash scripts/check-pe.sh build/windows/tools/sim_controller/DMSFinapresAPI_C.dll $(SIM_EXPORTS)
+	bash scripts/check-windows-exports.sh
 
 # The Windows tests run under 32-bit Wine where the machine can execute 32-bit
 # programs; elsewhere the same sources built for 64-bit Windows run under

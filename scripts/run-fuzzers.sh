@@ -28,20 +28,35 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
 fi
 cmake --build --preset fuzz --target "${targets[@]}" || exit 1
 
-failed=()
-for target in "${targets[@]}"; do
-  corpus="$build/corpus/$target"
-  artifacts="$build/artifacts/$target/"
+# One process per target, as many at a time as the machine has cores, with
+# quiet progress; -timeout catches an input that hangs.
+run_one() {
+  local target=$1
+  local corpus="$build/corpus/$target"
+  local artifacts="$build/artifacts/$target/"
   mkdir -p "$corpus" "$artifacts"
   cp -n "$root/fuzz/corpus/$target/"* "$corpus/"
+  "$build/fuzz/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
+    -max_len=4096 -print_final_stats=1 -artifact_prefix="$artifacts" "$corpus" \
+    >"$build/$target.log" 2>&1
+}
+parallel=$(nproc 2>/dev/null || echo 1)
+declare -A pids
+for target in "${targets[@]}"; do
+  while [ "$(jobs -rp | wc -l)" -ge "$parallel" ]; do wait -n; done
   echo "=== $target: ${seconds} s"
-  # One process, quiet progress; -timeout catches an input that hangs.
-  if ! "$build/fuzz/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
-      -max_len=4096 -print_final_stats=1 -artifact_prefix="$artifacts" "$corpus" \
-      >"$build/$target.log" 2>&1; then
+  run_one "$target" &
+  pids[$target]=$!
+done
+
+failed=()
+for target in "${targets[@]}"; do
+  if ! wait "${pids[$target]}"; then
+    echo "--- $target failed:"
     tail -n 60 "$build/$target.log"
     failed+=("$target")
   else
+    echo -n "$target: "
     grep -E "^stat::(number_of_executed_units|average_exec_per_sec|new_units_added)" \
       "$build/$target.log" | tr '\n' ' '
     echo

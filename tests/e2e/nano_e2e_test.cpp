@@ -10,6 +10,7 @@
 
 #include "firmware_image_writer.h"
 #include "nano_session.h"
+#include "run_length.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ TEST_F(NanoSession, RecordsFromTheWristUnitAndSurvivesAHangUp) {
 
   EXPECT_EQ(StartSampler().back(), "<OK");
   const auto begin = Clock::now();
-  const Recording r = Record(30000);
+  const Recording r = Record(corvane::testing::RunLength(30000, 8000));
   const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
   EXPECT_TRUE(r.other.empty()) << r.other.front();
   for (int k = 1; k <= 11; ++k) EXPECT_GT(r.Count(k), 0u) << "channel " << k;

@@ -23,11 +23,8 @@
 #include "fake_host.h"
 #include "platform/dynamic_library.h"
 #include "platform/time.h"
+#include "run_length.h"
 #include "support/path.h"
-
-#ifndef UNLOAD_ROUNDS
-#define UNLOAD_ROUNDS 20
-#endif
 
 namespace {
 
@@ -202,7 +199,8 @@ TEST(Unload, WithTheDeviceOpenStopsItPromptlyAndTheModuleLoadsAndRecordsAgain) {
   corvane::platform::DynamicLibrary library = OpenAndRecord(host);
   ASSERT_TRUE(library.IsLoaded());
   size_t seen = ReadLines(callLog).size();
-  for (int round = 1; round <= UNLOAD_ROUNDS; ++round) {
+  const int rounds = corvane::testing::RunLength(20, 3);
+  for (int round = 1; round <= rounds; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     const bool failedBefore = ::testing::Test::HasFailure();
     // The session is still at work: the unload has a worker to stop.
@@ -236,8 +234,9 @@ TEST(Unload, WithTheDeviceOpenStopsItPromptlyAndTheModuleLoadsAndRecordsAgain) {
     }
     seen = lines.size();
 
-    // The host goes on; nothing of the module may still be at work.
-    corvane::platform::SleepMs(2000);
+    // The host goes on; nothing of the module may still be at work (a worker
+    // left running would call the device at least every 20 ms).
+    corvane::platform::SleepMs(1000);
     EXPECT_EQ(ReadLines(callLog).size(), seen) << "calls after the unload";
 
     watchdog.Arm("session in round " + std::to_string(round), kSessionLimit);

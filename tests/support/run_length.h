@@ -1,0 +1,29 @@
+// Long end-to-end runs (many rounds, long recordings) come in a full and a
+// short form. The short form still goes through every step of the run once;
+// the sanitizer builds use it, since they look for memory and thread faults,
+// which do not need the many rounds that a rare loss or race does. The native
+// and the Windows builds run the full form, and CORVANE_LONG_TESTS=1 (`make
+// test-long`) makes every build run it.
+#pragma once
+
+#include <cstdlib>
+#include <string_view>
+
+namespace corvane::testing {
+
+// Set by the build: 1 in the sanitizer builds.
+constexpr bool kShortRunsByDefault = CORVANE_SHORT_TEST_RUNS != 0;
+
+inline bool FullLengthRuns() {
+  const char* forced = std::getenv("CORVANE_LONG_TESTS");
+  if (forced != nullptr && *forced != '\0' && std::string_view(forced) != "0") return true;
+  return !kShortRunsByDefault;
+}
+
+// `full` where the full form runs, else `shortForm`.
+template <typename T>
+T RunLength(T full, T shortForm) {
+  return FullLengthRuns() ? full : shortForm;
+}
+
+}  // namespace corvane::testing
