@@ -89,10 +89,10 @@ TEST(RecorderSummary, TellsTheEndsTrailFromGaps) {
   // write: what each file holds, not what was received; no rows: no EDF+.
   OutputReport held;
   held.heldRows = 150;
-  held.heldChannels = "ch3-ch7";
+  held.heldChannels = "ch3-ch7 from 4.250 s";
   EXPECT_NE(FormatSummary(rows, beats, 1000, {}, held)
-                .find("duration            5.00 s (1000 rows: 850 complete, the last 150 "
-                      "completed with the last values of ch3-ch7)\n"),
+                .find("duration            5.00 s (1000 rows: 850 complete, 150 completed "
+                      "with held values: ch3-ch7 from 4.250 s)\n"),
             std::string::npos);
   OutputReport failed;
   failed.writeFailure = "writing r.csv failed: File too large";

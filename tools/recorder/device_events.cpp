@@ -83,7 +83,8 @@ void DeviceEvents::Observe(std::string_view line) {
     if (lost == 0) return;
     ++mCounts.sequenceErrors;
     mCounts.lostFrames += lost;
-    mCounts.gaps.push_back({std::chrono::steady_clock::now(), lost});
+    const std::atomic<uint64_t>* rows = mRows.load();
+    mCounts.gaps.push_back({rows != nullptr ? rows->load() : 0, lost});
     return;
   }
   if (line.find(kReconnected) != std::string_view::npos) {

@@ -4,7 +4,7 @@
 // tells these, so the recorder reads them as they are written.
 #pragma once
 
-#include <chrono>
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -15,7 +15,7 @@ namespace corvane::recorder {
 
 // Data frames lost at one break of the unit's sample counter.
 struct FrameGap {
-  std::chrono::steady_clock::time_point at;  // when the module noticed it
+  uint64_t row = 0;  // finger-pressure samples received when the module noticed it
   uint64_t frames = 0;
 };
 
@@ -40,6 +40,8 @@ class DeviceEvents {
   // One line of the module log (with or without its time prefix); any thread.
   void Observe(std::string_view line);
   DeviceEventCounts Counts() const;
+  // Where the recording stands, for the gaps' places (null: nowhere yet).
+  void SetTimeline(const std::atomic<uint64_t>* rows) { mRows = rows; }
 
  private:
   mutable std::mutex mMutex;
@@ -47,6 +49,7 @@ class DeviceEvents {
   // The unit restarted after an update: its counter starts afresh, and the
   // break the module then sees loses nothing.
   bool mRestarted = false;
+  std::atomic<const std::atomic<uint64_t>*> mRows{nullptr};
 };
 
 // The counter's step at a sequence error: "... Expected 12 (0xc), got 40

@@ -1,6 +1,7 @@
 #include "recorder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -172,7 +174,10 @@ class Recording final : public LineListener {
   // LineListener
   void OnData(std::string_view line) override {
     if (!mRows.AddLine(line)) mLog.Write("recorder: malformed data line: " + std::string(line));
+    mPressureRows.store(mRows.Received(kFingerPressure));
   }
+  // Finger-pressure samples received so far, for other threads.
+  const std::atomic<uint64_t>& PressureRows() const { return mPressureRows; }
 
   void OnComment(const std::string& text) override {
     const double at = Now();
@@ -225,17 +230,22 @@ class Recording final : public LineListener {
     uint64_t end = mRows.Received(kFingerPressure);
     if (mRowLimit) end = std::min(end, *mRowLimit);
     if (end <= mRows.RowsPopped()) return;
-    uint32_t held = 0;
+    // The channels that stop short, grouped by where their values run out.
+    std::map<uint64_t, uint32_t> heldFrom;
     for (int i = 0; i < kChannelCount; ++i) {
-      if (mRows.Received(i) < end && (mRows.HasBeats() || !IsBeatChannel(i))) held |= 1u << i;
+      const uint64_t received = std::max(mRows.Received(i), mRows.RowsPopped());
+      if (received < end && (mRows.HasBeats() || !IsBeatChannel(i))) heldFrom[received] |= 1u << i;
     }
-    mHeldChannels = ChannelRanges(held);
-    const double from = static_cast<double>(mRows.RowsPopped()) / kSampleRate;
-    mConsole.Message("The recording ended before " + mHeldChannels + " caught up: from " +
-                     Fixed(from, 2) +
-                     " s their CSV cells are empty and the EDF+ holds their last values.");
-    mLog.Write("recorder: " + mHeldChannels + " held from " + Fixed(from, 3) + " s");
-    if (mEdf) mEdf->Annotate(from, "values held from here: " + mHeldChannels);
+    for (const auto& [from, channels] : heldFrom) {
+      const double at = static_cast<double>(from) / kSampleRate;
+      const std::string names = ChannelRanges(channels);
+      mHeldChannels += (mHeldChannels.empty() ? "" : "; ") + names + " from " + Fixed(at, 3) + " s";
+      if (mEdf) mEdf->Annotate(at, "values held from here: " + names);
+    }
+    mConsole.Message("The recording ended before every channel caught up: " + mHeldChannels +
+                     "; from there a channel's CSV cells are empty and the EDF+ holds its "
+                     "last value.");
+    mLog.Write("recorder: values held at the end: " + mHeldChannels);
     while (mRows.RowsPopped() < end && mRows.PopRowHeld(row)) {
       Write(row);
       ++mRowsHeld;
@@ -332,10 +342,10 @@ class Recording final : public LineListener {
     output.noEdf = mNoEdf;
     return FormatSummary(mRows, mBeats, mRowsWritten, device, output);
   }
-  // Seconds from the start of the sampling to `at`.
-  double SecondsAt(Clock::time_point at) const {
-    return std::max(0.0, std::chrono::duration<double>(at - mStart).count());
-  }
+  // What the device told up to the end of the recording: later breaks and
+  // reconnections lose nothing of it.
+  void SetEventEnd(const DeviceEventCounts& counts) { mEventEnd = counts; }
+  const std::optional<DeviceEventCounts>& EventEnd() const { return mEventEnd; }
   void SetGeneration(std::string generation, bool wristUnit) {
     mGeneration = std::move(generation);
     mWristUnit = wristUnit;
@@ -389,6 +399,8 @@ class Recording final : public LineListener {
   std::string mGeneration;
   bool mWristUnit = false;
   DeviceEventCounts mEventBaseline;
+  std::optional<DeviceEventCounts> mEventEnd;
+  std::atomic<uint64_t> mPressureRows{0};
 };
 
 // The device module with the host's calls around it: opened up to a found
@@ -644,6 +656,7 @@ int Record(const Options& options, HostServices& host, DeviceLink& link, Session
   CheckInterrupt();
 
   recording.SetEventBaseline(host.events.Counts());
+  host.events.SetTimeline(&recording.PressureRows());
   Command(session, "?in/sampler/start", log, kSamplerTimeoutMs);
   recording.StartClock(started);
   log.Write("recorder: recording started " + DateTimeText(started));
@@ -705,6 +718,7 @@ int Record(const Options& options, HostServices& host, DeviceLink& link, Session
       recording.ShowStatus();
     }
   }
+  recording.SetEventEnd(host.events.Counts());
   recording.ShowStatus(true);
   console.EndStatus();
 
@@ -847,9 +861,10 @@ int Run(const Options& options) {
     host.log.Write(std::string("recorder: ") + failure.what());
     code = failure.code();
   }
+  host.events.SetTimeline(nullptr);
   if (recorded) {
     if (!record.Close(options.out, "Corvane recording, " + record.StartText())) code = kExitFailure;
-    const DeviceEventCounts events = host.events.Counts();
+    const DeviceEventCounts events = record.EventEnd().value_or(host.events.Counts());
     DeviceReport device;
     device.generation = record.Generation();
     device.wristUnit = record.WristUnit();
@@ -858,7 +873,8 @@ int Run(const Options& options) {
     device.sequenceErrors = events.sequenceErrors - before.sequenceErrors;
     device.lostFrames = events.lostFrames - before.lostFrames;
     for (size_t i = before.gaps.size(); i < events.gaps.size(); ++i) {
-      device.gaps.emplace_back(record.SecondsAt(events.gaps[i].at), events.gaps[i].frames);
+      device.gaps.emplace_back(static_cast<double>(events.gaps[i].row) / kSampleRate,
+                               events.gaps[i].frames);
     }
     device.repeatedFrames = events.repeatedFrames - before.repeatedFrames;
     device.reconnects = events.reconnects - before.reconnects;

@@ -73,8 +73,8 @@ std::string FormatSummary(const RowAssembler& rows, const BeatStatistics& beats,
                   static_cast<unsigned long long>(output.edfRows), output.writeFailure.c_str());
   } else if (output.heldRows > 0) {
     std::snprintf(duration, sizeof duration,
-                  "  duration            %.2f s (%llu rows: %llu complete, the last %llu "
-                  "completed with the last values of %s)\n",
+                  "  duration            %.2f s (%llu rows: %llu complete, %llu completed "
+                  "with held values: %s)\n",
                   static_cast<double>(rowsWritten) / kSampleRate,
                   static_cast<unsigned long long>(rowsWritten),
                   static_cast<unsigned long long>(rowsWritten - output.heldRows),

@@ -65,7 +65,7 @@ struct OutputReport {
   // Rows at the end that a channel had no value for: the recording ended
   // before it came, and its last value is held.
   uint64_t heldRows = 0;
-  std::string heldChannels;  // e.g. "ch3-ch7"
+  std::string heldChannels;  // e.g. "ch3-ch7 from 1.680 s; ch2 from 2.995 s"
   // A write failed: what, and the rows each file holds.
   std::string writeFailure;
   std::string csvName, edfName;
