@@ -93,13 +93,18 @@ bool EdfWriter::Close(std::string& error) {
     mRemoved = std::filesystem::remove(path, removeError);
     return closed || mRemoved;
   }
-  mRowsInFile = mRows;
-  if (!mFailed && closed) return true;
-  if (mFailed && error.empty()) error = "a data record could not be written";
+  // A write that failed may show only when the file is closed: the file
+  // itself says how many records reached it.
   const long long records = TrimEdfToWholeRecords(mPath);
+  if (records >= 0 && static_cast<uint64_t>(records) < mRecords) {
+    mFailed = true;
+    error = "only " + std::to_string(records) + " of " + std::to_string(mRecords) +
+            " data records could be written";
+  }
   mRowsInFile = records < 0 ? 0
                             : std::min<uint64_t>(mRows, static_cast<uint64_t>(records) * kSampleRate);
-  return false;
+  if (mFailed && error.empty()) error = "a data record could not be written";
+  return closed && !mFailed;
 }
 
 long long TrimEdfToWholeRecords(const std::string& path) {

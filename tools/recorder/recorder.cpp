@@ -317,7 +317,7 @@ class Recording final : public LineListener {
                      " values did not fit their EDF+ channel and were stored rounded or cut");
     }
     if (mEdf && !mEdf->Close(error)) {
-      if (mWriteFailure.empty()) mConsole.Error("error: " + prefix + ".edf: " + error);
+      mConsole.Error("error: " + prefix + ".edf: " + error);
       ok = false;
     }
     if (mWriteFailure.empty()) mWriteFailure = WriteFailure();

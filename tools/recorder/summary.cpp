@@ -62,15 +62,18 @@ std::string FormatSummary(const RowAssembler& rows, const BeatStatistics& beats,
     text += "  generation          " + device.generation +
             (device.port.empty() ? "" : " on " + device.port) + "\n";
   }
-  char duration[256];
+  char duration[512];
   if (!output.writeFailure.empty()) {
     // The files hold what reached them, not what was received.
-    std::snprintf(duration, sizeof duration,
-                  "  duration            %.2f s in %s (%llu rows), %.2f s in %s (%llu rows): %s\n",
-                  static_cast<double>(output.csvRows) / kSampleRate, output.csvName.c_str(),
-                  static_cast<unsigned long long>(output.csvRows),
-                  static_cast<double>(output.edfRows) / kSampleRate, output.edfName.c_str(),
-                  static_cast<unsigned long long>(output.edfRows), output.writeFailure.c_str());
+    const auto inFile = [](uint64_t fileRows, const std::string& name) {
+      char seconds[64];
+      std::snprintf(seconds, sizeof seconds, "%.2f s in ",
+                    static_cast<double>(fileRows) / kSampleRate);
+      return seconds + name + " (" + std::to_string(fileRows) + " rows)";
+    };
+    text += "  duration            " + inFile(output.csvRows, output.csvName) + ", " +
+            inFile(output.edfRows, output.edfName) + ": " + output.writeFailure + "\n";
+    duration[0] = '\0';
   } else if (output.heldRows > 0) {
     std::snprintf(duration, sizeof duration,
                   "  duration            %.2f s (%llu rows: %llu complete, %llu completed "
