@@ -90,7 +90,8 @@ void ExpectCompleteRecording(const std::string& prefix, size_t rows,
       << "EDFlib error " << header.filetype;
   EXPECT_EQ(header.edfsignals, 11);
   EXPECT_EQ(header.signalparam[0].smp_in_datarecord, 200);
-  EXPECT_EQ(header.datarecords_in_file, static_cast<long long>((edfRows.value_or(rows) + 199) / 200));
+  EXPECT_EQ(header.datarecords_in_file,
+            static_cast<long long>((edfRows.value_or(rows) + 199) / 200));
   // Every channel holds exactly what the CSV holds, status values beyond
   // their display full scale included.
   rows = std::min(rows, edfRows.value_or(rows));
@@ -185,7 +186,8 @@ TEST(RecorderProgram, AnEarlierRecordingIsReplacedOnlyWhenAskedTo) {
   run = RunRecorder({"--out", prefix, "--duration", "1"});
   EXPECT_EQ(run.exitCode, 1) << run.output;
 #ifdef RECORDER_HAS_CAIRO
-  EXPECT_TRUE(Contains(run.output, prefix + ".csv, " + prefix + ".edf, " + prefix + ".png already exist"))
+  EXPECT_TRUE(
+      Contains(run.output, prefix + ".csv, " + prefix + ".edf, " + prefix + ".png already exist"))
       << run.output;
 #else
   EXPECT_TRUE(Contains(run.output, prefix + ".csv, " + prefix + ".edf already exist"))
@@ -284,8 +286,8 @@ TEST(RecorderProgram, ErrorsAreClearAndEndWithANonZeroStatus) {
       {"# comment\nhcu_status = 9\n", ": line 2: bad value '9' for hcu_status\n"},
   };
   for (const auto& bad : badSettings) {
-    run = RunRecorder({"--out", folder + "/badsim", "--sim-settings",
-                       WriteSimSettings(folder, bad.text)});
+    run = RunRecorder(
+        {"--out", folder + "/badsim", "--sim-settings", WriteSimSettings(folder, bad.text)});
     EXPECT_EQ(run.exitCode, 1) << run.output;
     EXPECT_TRUE(Contains(run.output, "error: --sim-settings ")) << run.output;
     EXPECT_TRUE(Contains(run.output, bad.said)) << run.output;

@@ -175,10 +175,11 @@ TEST(WristUnitRecording, APortNamesTheUnitToRecordFrom) {
 TEST(WristUnitRecording, AHangUpOfTheLineIsRecordedThroughAndReportedAsLostFrames) {
   // The line goes for 0.4 s once the recording runs; the module reopens the
   // port, which takes it up to a second. Every 97th frame comes twice.
-  const WristRun run = RecordFromSimulator(
-      "wrist-hangup",
-      std::string(kCurrentFirmware) + "hangup_after_ms = 3500\nhangup_ms = 400\nduplicate_every = 97\n",
-      "6");
+  const WristRun run =
+      RecordFromSimulator("wrist-hangup",
+                          std::string(kCurrentFirmware) +
+                              "hangup_after_ms = 3500\nhangup_ms = 400\nduplicate_every = 97\n",
+                          "6");
   const std::string& output = run.result.output;
   ASSERT_EQ(run.result.exitCode, 0) << output;
   ExpectCompleteRecording(run.prefix, 1200, {}, kDeflatedRows);
@@ -208,8 +209,8 @@ TEST(WristUnitRecording, AHangUpOfTheLineIsRecordedThroughAndReportedAsLostFrame
 // The unit refuses the start: no row, so no EDF+ file with values never
 // received; the summary says so. Bad simulator settings stop the run first.
 TEST(WristUnitRecording, ARecordingWithoutRowsInventsNoValues) {
-  WristRun run = RecordFromSimulator("wrist-empty",
-                                     std::string(kCurrentFirmware) + "nack_letter = e\n", "2");
+  WristRun run =
+      RecordFromSimulator("wrist-empty", std::string(kCurrentFirmware) + "nack_letter = e\n", "2");
   const std::string& output = run.result.output;
   EXPECT_EQ(run.result.exitCode, 3) << output;
   EXPECT_TRUE(Contains(output, "  duration            0.00 s (0 complete rows)\n")) << output;

@@ -101,8 +101,8 @@ bool EdfWriter::Close(std::string& error) {
     error = "only " + std::to_string(records) + " of " + std::to_string(mRecords) +
             " data records could be written";
   }
-  mRowsInFile = records < 0 ? 0
-                            : std::min<uint64_t>(mRows, static_cast<uint64_t>(records) * kSampleRate);
+  mRowsInFile =
+      records < 0 ? 0 : std::min<uint64_t>(mRows, static_cast<uint64_t>(records) * kSampleRate);
   if (mFailed && error.empty()) error = "a data record could not be written";
   return closed && !mFailed;
 }
@@ -114,7 +114,8 @@ long long TrimEdfToWholeRecords(const std::string& path) {
   // record (two bytes each) give the record's size.
   const auto field = [&](long offset, size_t width) -> long long {
     std::string text(width, '\0');
-    if (std::fseek(file, offset, SEEK_SET) != 0 || std::fread(text.data(), 1, width, file) != width) {
+    if (std::fseek(file, offset, SEEK_SET) != 0 ||
+        std::fread(text.data(), 1, width, file) != width) {
       return -1;
     }
     try {

@@ -103,7 +103,8 @@ bool HoldsRecording(const std::string& name) {
   std::ifstream file(path, std::ios::binary);
   if (name.ends_with(".csv")) {
     std::string line;
-    return std::getline(file, line) && !file.eof() && file.peek() != std::ifstream::traits_type::eof();
+    return std::getline(file, line) && !file.eof() &&
+           file.peek() != std::ifstream::traits_type::eof();
   }
   if (name.ends_with(".edf")) {
     // Anything beyond the header is data.

@@ -49,7 +49,8 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
 std::string PortOpenProblem(const std::string& port) {
   const int fd = open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
-    return errno == ENOENT ? "the port does not exist" : "it cannot be opened: " + std::string(std::strerror(errno));
+    return errno == ENOENT ? "the port does not exist"
+                           : "it cannot be opened: " + std::string(std::strerror(errno));
   }
   close(fd);
   return {};

@@ -40,8 +40,8 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
 }
 
 std::string PortOpenProblem(const std::string& port) {
-  const std::wstring name = port.rfind("\\\\", 0) == 0 ? MVX::Utf8ToWide(port)
-                                                       : L"\\\\.\\" + MVX::Utf8ToWide(port);
+  const std::wstring name =
+      port.rfind("\\\\", 0) == 0 ? MVX::Utf8ToWide(port) : L"\\\\.\\" + MVX::Utf8ToWide(port);
   const HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
   if (handle != INVALID_HANDLE_VALUE) {
@@ -56,7 +56,8 @@ std::string PortOpenProblem(const std::string& port) {
   FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
                  text, sizeof text, nullptr);
   std::string reason = text;
-  while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.')) {
+  while (!reason.empty() &&
+         (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.')) {
     reason.pop_back();
   }
   return "it cannot be opened: " + (reason.empty() ? "error " + std::to_string(error) : reason);

@@ -125,9 +125,9 @@ std::string FormatSummary(const RowAssembler& rows, const BeatStatistics& beats,
   if (!breaks.empty()) breaks += " lost";
   if (!gaps.empty()) gaps += " samples short";
   text += "  gaps                " +
-          (gaps.empty() && breaks.empty() ? std::string("none")
-                                          : gaps + (gaps.empty() || breaks.empty() ? "" : "; ") +
-                                                breaks) +
+          (gaps.empty() && breaks.empty()
+               ? std::string("none")
+               : gaps + (gaps.empty() || breaks.empty() ? "" : "; ") + breaks) +
           "\n";
   if (device.wristUnit) {
     // The unit numbers its data frames; what it sent but never arrived is
