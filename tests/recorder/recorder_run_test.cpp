@@ -277,6 +277,14 @@ TEST(RecorderProgram, ErrorsAreClearAndEndWithANonZeroStatus) {
   EXPECT_TRUE(Contains(run.output, "the device could not be started: ")) << run.output;
   EXPECT_FALSE(Exists(folder + "/nodevice.csv"));
 
+  // A port that is not there is said first (on Linux a relative path, on
+  // Windows a COM port nobody has).
+  run = RunRecorder({"--out", folder + "/noport", "--port", "COM199"});
+  EXPECT_EQ(run.exitCode, 2) << run.output;
+  EXPECT_TRUE(Contains(run.output, "error: cannot use the port COM199: the port does not exist"))
+      << run.output;
+  EXPECT_FALSE(Contains(run.output, "Looking for")) << run.output;
+
   // The simulator's settings are checked before anything starts.
   const struct {
     const char* text;
