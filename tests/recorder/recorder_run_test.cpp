@@ -121,6 +121,7 @@ void ExpectCompleteRecording(const std::string& prefix, size_t rows,
 #else
   EXPECT_TRUE(Exists(prefix + ".edf"));
   (void)notes;
+  (void)edfRows;
 #endif
 }
 
