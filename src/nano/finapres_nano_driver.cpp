@@ -217,7 +217,10 @@ void FinapresNanoDriver::RecoverFromHangUp() {
 
 bool FinapresNanoDriver::Reconnect() {
   Log(L"!!! Nano Driver trying port reconnect");
-  return mPort.Open(mPort.PortName(), static_cast<int32_t>(mPort.BaudRate()));
+  // Attempts repeat while the device is away; hosts count the reopenings.
+  const bool reopened = mPort.Open(mPort.PortName(), static_cast<int32_t>(mPort.BaudRate()));
+  if (reopened) Log(L"!!! Nano Driver port reconnected");
+  return reopened;
 }
 
 void FinapresNanoDriver::HandleMessage(const NanoMessage& message) {

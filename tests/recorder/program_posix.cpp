@@ -2,12 +2,14 @@
 // middle of a recording.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <regex>
 #include <thread>
 
 #include "recorder_run.h"
@@ -15,7 +17,10 @@
 namespace corvane::recorder::testing {
 namespace {
 
-pid_t Start(const std::vector<std::string>& args, const std::string& outputPath) {
+// `fileSizeLimit` (bytes, 0: none) makes every write beyond it fail, as on a
+// full disk.
+pid_t Start(const std::vector<std::string>& args, const std::string& outputPath,
+            rlim_t fileSizeLimit = 0) {
   const std::string program = TestFolder() + "/corvane-record";
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
@@ -26,6 +31,11 @@ pid_t Start(const std::vector<std::string>& args, const std::string& outputPath)
     const int output = open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     dup2(output, STDOUT_FILENO);
     dup2(output, STDERR_FILENO);
+    if (fileSizeLimit != 0) {
+      const rlimit limit{fileSizeLimit, fileSizeLimit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+      signal(SIGXFSZ, SIG_IGN);
+    }
     execv(program.c_str(), argv.data());
     _exit(127);
   }
@@ -106,6 +116,43 @@ TEST(RecorderProgram, CtrlCWithTheSimulatedWristUnitStopsTheSimulatorToo) {
   EXPECT_EQ(exitCode, 0) << output;
   EXPECT_NE(output.find("Summary"), std::string::npos) << output;
   ExpectSimulatorStopped(output);
+}
+
+// The files can take 32 KiB each: the CSV is full after about 3 s of a 20 s
+// recording. The recorder notices within a second, stops the device and
+// keeps what the files hold, and its summary tells those rows.
+TEST(RecorderProgram, AFullDiskStopsTheRecordingWithTheRowsTheFilesHold) {
+  const std::string folder = FreshFolder("full");
+  const std::string prefix = folder + "/rec";
+  const std::string outputPath = folder + "/output.txt";
+  const auto started = std::chrono::steady_clock::now();
+  const pid_t pid = Start({"--out", prefix, "--duration", "20"}, outputPath, 32 * 1024);
+  ASSERT_GT(pid, 0);
+  const int exitCode = Wait(pid);
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  const std::string output = ReadText(outputPath);
+  EXPECT_EQ(exitCode, 2) << output;
+  EXPECT_TRUE(output.find("error: writing " + prefix + ".csv failed: ") != std::string::npos)
+      << output;
+  EXPECT_TRUE(output.find("; the recording stops here") != std::string::npos) << output;
+  EXPECT_NE(ReadText(prefix + ".log").find("sent ?in/sampler/stop, reply <OK"), std::string::npos);
+
+  // The CSV ends with a whole line; the summary counts what each file holds.
+  const auto csv = ReadCsv(prefix + ".csv");
+  ASSERT_GT(csv.size(), 200u);
+  for (const auto& row : csv) ASSERT_EQ(row.size(), 12u);
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(
+      output, match,
+      std::regex("duration +([0-9.]+) s in \\S+rec\\.csv \\((\\d+) rows\\), [0-9.]+ s in "
+                 "\\S+rec\\.edf \\((\\d+) rows\\): writing ")))
+      << output;
+  EXPECT_EQ(std::stoul(match[2].str()), csv.size() - 1) << output;
+  ExpectCompleteRecording(prefix, csv.size() - 1, {}, 0, std::stoul(match[3].str()));
+  // Within 2 s of the CSV's first failure, the device stop included
+  // (about a second), plus the start-up.
+  EXPECT_LT(seconds, std::stod(match[1].str()) + 2.0 + 4.0) << output;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // and the simulated Controller, and reading what it wrote.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,9 +32,11 @@ ProgramResult RunRecorder(const std::vector<std::string>& args);
 // rows at 200 per second, and (where this build reads EDF+) an EDF+ file
 // with the same samples and an annotation beginning with each of `notes`.
 // The first `deflatedRows` rows may show the cuff still empty (the wrist
-// unit streams before its cuff is up).
+// unit streams before its cuff is up). `edfRows`: the EDF+ file holds this
+// many rows instead (after a failed write), the first of them the CSV's.
 void ExpectCompleteRecording(const std::string& prefix, size_t rows,
-                             const std::vector<std::string>& notes, size_t deflatedRows = 0);
+                             const std::vector<std::string>& notes, size_t deflatedRows = 0,
+                             std::optional<size_t> edfRows = std::nullopt);
 
 // Linux: after a run with --wrist-unit-sim whose output is `output`, the
 // simulator it started has ended and its folder is gone.

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <regex>
 
 #include "platform/fs_path.h"
 #include "recorder_run.h"
@@ -71,7 +72,8 @@ std::vector<std::vector<std::string>> ReadCsv(const std::string& path) {
 bool Exists(const std::string& path) { return std::filesystem::exists(Fs(path)); }
 
 void ExpectCompleteRecording(const std::string& prefix, size_t rows,
-                             const std::vector<std::string>& notes, size_t deflatedRows) {
+                             const std::vector<std::string>& notes, size_t deflatedRows,
+                             std::optional<size_t> edfRows) {
   const auto csv = ReadCsv(prefix + ".csv");
   ASSERT_EQ(csv.size(), rows + 1);
   EXPECT_EQ(csv[0][0], "time_s");
@@ -88,9 +90,11 @@ void ExpectCompleteRecording(const std::string& prefix, size_t rows,
       << "EDFlib error " << header.filetype;
   EXPECT_EQ(header.edfsignals, 11);
   EXPECT_EQ(header.signalparam[0].smp_in_datarecord, 200);
-  EXPECT_EQ(header.datarecords_in_file, static_cast<long long>((rows + 199) / 200));
+  EXPECT_EQ(header.datarecords_in_file,
+            static_cast<long long>((edfRows.value_or(rows) + 199) / 200));
   // Every channel holds exactly what the CSV holds, status values beyond
   // their display full scale included.
+  rows = std::min(rows, edfRows.value_or(rows));
   for (int channel = 0; channel < 11; ++channel) {
     std::vector<double> samples(rows);
     ASSERT_EQ(
@@ -117,6 +121,7 @@ void ExpectCompleteRecording(const std::string& prefix, size_t rows,
 #else
   EXPECT_TRUE(Exists(prefix + ".edf"));
   (void)notes;
+  (void)edfRows;
 #endif
 }
 
@@ -163,21 +168,40 @@ TEST(RecorderProgram, RecordsForTheTimeAskedWithTheSettingsChosen) {
 TEST(RecorderProgram, AnEarlierRecordingIsReplacedOnlyWhenAskedTo) {
   const std::string folder = FreshFolder("again");
   const std::string prefix = folder + "/rec";
-  std::ofstream(Fs(prefix + ".csv")) << "earlier";
-  std::ofstream(Fs(prefix + ".png")) << "earlier";
+  // A run that recorded nothing leaves its log (and an empty CSV at most):
+  // a retry with the same prefix goes ahead and adds to that log.
+  std::ofstream(Fs(prefix + ".csv")) << "time_s,finger_pressure_mmHg\n";
+  ProgramResult run = RunRecorder(
+      {"--out", prefix, "--sim-settings", WriteSimSettings(folder, "connect_result = 4\n")});
+  EXPECT_EQ(run.exitCode, 2) << run.output;
+  run = RunRecorder({"--out", prefix, "--duration", "0.5"});
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  const std::string log = ReadText(prefix + ".log");
+  const size_t separator = log.find("----- a new run with the same --out -----");
+  ASSERT_NE(separator, std::string::npos) << log;
+  EXPECT_LT(log.find("could not be started"), separator) << log;
+  EXPECT_GT(log.find("recording started"), separator) << log;
 
-  ProgramResult run = RunRecorder({"--out", prefix, "--duration", "1"});
+  // A recording with rows is kept.
+  const std::string csv = ReadText(prefix + ".csv");
+  run = RunRecorder({"--out", prefix, "--duration", "1"});
   EXPECT_EQ(run.exitCode, 1) << run.output;
-  EXPECT_TRUE(Contains(run.output, prefix + ".csv, " + prefix + ".png already exist"))
+#ifdef RECORDER_HAS_CAIRO
+  EXPECT_TRUE(
+      Contains(run.output, prefix + ".csv, " + prefix + ".edf, " + prefix + ".png already exist"))
       << run.output;
+#else
+  EXPECT_TRUE(Contains(run.output, prefix + ".csv, " + prefix + ".edf already exist"))
+      << run.output;
+#endif
   EXPECT_TRUE(Contains(run.output, "--overwrite")) << run.output;
-  EXPECT_EQ(ReadText(prefix + ".csv"), "earlier");
-  EXPECT_FALSE(Exists(prefix + ".log")) << "refused before anything was written";
-  EXPECT_FALSE(Exists(prefix + ".edf"));
+  EXPECT_EQ(ReadText(prefix + ".csv"), csv);
+  EXPECT_EQ(ReadText(prefix + ".log"), log) << "refused before anything was written";
 
   run = RunRecorder({"--out", prefix, "--duration", "1", "--overwrite"});
   ASSERT_EQ(run.exitCode, 0) << run.output;
   ExpectCompleteRecording(prefix, 200, {"recording end"});
+  EXPECT_FALSE(Contains(ReadText(prefix + ".log"), "----- a new run")) << "replaced, not added to";
 }
 
 TEST(RecorderProgram, ListsTheDeviceSettings) {
@@ -191,16 +215,33 @@ TEST(RecorderProgram, ADeviceAbortEndsTheRecordingWithCompleteFiles) {
   const std::string folder = FreshFolder("abort");
   const std::string prefix = folder + "/rec";
   // Error 12 always aborts the recording.
-  const std::string settings = WriteSimSettings(folder, "error_code = 12\nerror_at_ms = 1500\n");
+  const std::string settings = WriteSimSettings(folder, "error_code = 12\nerror_at_ms = 2500\n");
   const ProgramResult run =
       RunRecorder({"--out", prefix, "--duration", "8", "--sim-settings", settings});
   EXPECT_EQ(run.exitCode, 3) << run.output;
   EXPECT_TRUE(Contains(run.output, "The device aborted the recording")) << run.output;
 
+  // Every finger-pressure value received is a row; the beat channels, a
+  // beat behind, hold their last values from where they stop.
   const auto csv = ReadCsv(prefix + ".csv");
-  ASSERT_GT(csv.size(), 101u);
+  ASSERT_GT(csv.size(), 401u);
   ASSERT_LT(csv.size(), 601u);
-  ExpectCompleteRecording(prefix, csv.size() - 1, {"abort: dmsError_Electronics"});
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(run.output, match, std::regex("samples per channel (\\d+)")))
+      << run.output;
+  EXPECT_EQ(std::stoul(match[1].str()), csv.size() - 1) << run.output;
+  ASSERT_TRUE(std::regex_search(
+      run.output, match,
+      std::regex("\\((\\d+) rows: (\\d+) complete, (\\d+) completed with held values: ch3-ch7 "
+                 "from ([0-9.]+) s")))
+      << run.output;
+  EXPECT_EQ(std::stoul(match[1].str()), csv.size() - 1);
+  const size_t firstHeld = std::stoul(match[2].str()) + 1;
+  EXPECT_EQ(std::stod(match[4].str()), std::stod(csv[firstHeld][0])) << run.output;
+  EXPECT_FALSE(csv[firstHeld - 1][3].empty());
+  for (size_t i = firstHeld; i < csv.size(); ++i) ASSERT_TRUE(csv[i][3].empty()) << "row " << i;
+  ExpectCompleteRecording(prefix, csv.size() - 1,
+                          {"abort: dmsError_Electronics", "values held from here: ch3-ch7"});
   // The module's own log lines reach the log through the host framework.
   EXPECT_TRUE(Contains(ReadText(prefix + ".log"), "DMSWrapper error: Corvane Controller Error 12"))
       << ReadText(prefix + ".log");
@@ -236,6 +277,31 @@ TEST(RecorderProgram, ErrorsAreClearAndEndWithANonZeroStatus) {
   EXPECT_EQ(run.exitCode, 2) << run.output;
   EXPECT_TRUE(Contains(run.output, "the device could not be started: ")) << run.output;
   EXPECT_FALSE(Exists(folder + "/nodevice.csv"));
+
+  // A port that is not there is said first (on Linux a relative path, on
+  // Windows a COM port nobody has).
+  run = RunRecorder({"--out", folder + "/noport", "--port", "COM199"});
+  EXPECT_EQ(run.exitCode, 2) << run.output;
+  EXPECT_TRUE(Contains(run.output, "error: cannot use the port COM199: the port does not exist"))
+      << run.output;
+  EXPECT_FALSE(Contains(run.output, "Looking for")) << run.output;
+
+  // The simulator's settings are checked before anything starts.
+  const struct {
+    const char* text;
+    const char* said;
+  } badSettings[] = {
+      {"error_kode = 12\n", ": line 1: unknown key 'error_kode'"},
+      {"# comment\nhcu_status = 9\n", ": line 2: bad value '9' for hcu_status"},
+  };
+  for (const auto& bad : badSettings) {
+    run = RunRecorder(
+        {"--out", folder + "/badsim", "--sim-settings", WriteSimSettings(folder, bad.text)});
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_TRUE(Contains(run.output, "error: --sim-settings ")) << run.output;
+    EXPECT_TRUE(Contains(run.output, bad.said)) << run.output;
+    EXPECT_FALSE(Exists(folder + "/badsim.log"));
+  }
 
   run = RunRecorder({"--duration", "soon"});
   EXPECT_EQ(run.exitCode, 1) << run.output;

@@ -191,6 +191,22 @@ TEST(RecorderRowAssembler, WithoutAnyBeatTheOtherChannelsMakeRowsAtTheEnd) {
   AddStatus(withBeats, 2, 0);
   ASSERT_TRUE(withBeats.AddLine(Line(3, {5})));
   EXPECT_FALSE(withBeats.PopRowWithoutBeats(row));  // beats came: rows must be complete
+
+  // At the end every finger-pressure value becomes a row; the channels that
+  // have not reached it hold their last value (zero before their first),
+  // marked as held.
+  ASSERT_TRUE(withBeats.AddLine(Line(1, {3, 4})));
+  for (int32_t finger = 1; finger <= 4; ++finger) {
+    ASSERT_TRUE(withBeats.PopRowHeld(row)) << finger;
+    EXPECT_EQ(row.values[0], finger);
+    EXPECT_TRUE(row.Has(0));
+    EXPECT_EQ(row.Has(1), finger <= 2);  // the status channels have two samples
+    EXPECT_EQ(row.Has(2), finger == 1);  // channel 3 one
+    EXPECT_EQ(row.values[2], 5);
+    EXPECT_FALSE(row.Has(3));
+    EXPECT_EQ(row.values[3], 0);
+  }
+  EXPECT_FALSE(withBeats.PopRowHeld(row));
 }
 
 }  // namespace

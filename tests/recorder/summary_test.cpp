@@ -85,7 +85,30 @@ TEST(RecorderSummary, TellsTheEndsTrailFromGaps) {
   EXPECT_NE(noBeats.find("beats               0 (no beat channel data"), std::string::npos)
       << noBeats;
 
-  const std::string empty = FormatSummary(RowAssembler{}, BeatStatistics{}, 0);
+  // The end of an abort: the last rows completed with held values; a failed
+  // write: what each file holds, not what was received; no rows: no EDF+.
+  OutputReport held;
+  held.heldRows = 150;
+  held.heldChannels = "ch3-ch7 from 4.250 s";
+  EXPECT_NE(FormatSummary(rows, beats, 1000, {}, held)
+                .find("duration            5.00 s (1000 rows: 850 complete, 150 completed "
+                      "with held values: ch3-ch7 from 4.250 s)\n"),
+            std::string::npos);
+  OutputReport failed;
+  failed.writeFailure = "writing r.csv failed: File too large";
+  failed.csvName = "r.csv";
+  failed.edfName = "r.edf";
+  failed.csvRows = 834;
+  failed.edfRows = 800;
+  EXPECT_NE(FormatSummary(rows, beats, 4000, {}, failed)
+                .find("duration            4.17 s in r.csv (834 rows), 4.00 s in r.edf (800 "
+                      "rows): writing r.csv failed: File too large\n"),
+            std::string::npos);
+  OutputReport none;
+  none.noEdf = true;
+  const std::string empty = FormatSummary(RowAssembler{}, BeatStatistics{}, 0, {}, none);
+  EXPECT_NE(empty.find("EDF+ file           none: no rows were recorded"), std::string::npos)
+      << empty;
   EXPECT_NE(empty.find("gaps                none"), std::string::npos) << empty;
   EXPECT_NE(empty.find("heart rate          no beats"), std::string::npos) << empty;
 }
@@ -97,24 +120,31 @@ TEST(RecorderProgressBar, FillsItsCellsInProportion) {
   EXPECT_EQ(ProgressBar(-3, "", 4), "[    ]   0%");
 }
 
-TEST(RecorderProgressBar, NamesTheWindowAndEstimatesTheTimeLeftFromThePace) {
+TEST(RecorderProgressBar, NamesTheWindowAndEstimatesTheTimeLeftFromThePhasesPace) {
   const struct {
     int percent;
     double elapsed;
+    PhasePace pace;
     const char* tail;  // after the bar
   } cases[] = {
-      {0, 1.2, "  0:01  Erasing"},  // no pace yet, no estimate
-      {25, 10.0, "  0:10, about 0:30 left  Erasing"},
-      {50, 61.0, "  1:01, about 1:01 left  Erasing"},
-      {99, 99.0, "  1:39, about 0:01 left  Erasing"},
-      {100, 130.0, "  2:10, done  Erasing"},
+      {0, 1.2, {0, 1.2}, "  0:01  Erasing"},  // no pace yet, no estimate
+      {25, 10.0, {25, 10.0}, "  0:10, about 0:30 left  Erasing"},
+      {50, 61.0, {50, 61.0}, "  1:01, about 1:01 left  Erasing"},
+      {99, 99.0, {99, 99.0}, "  1:39, about 0:01 left  Erasing"},
+      {100, 130.0, {100, 130.0}, "  2:10, done  Erasing"},
+      // A slow first phase says nothing of the next: 10% after 4 s, of which
+      // the current phase made 5 points in 0.5 s.
+      {10, 4.0, {5, 0.5}, "  0:04, about 0:09 left  Erasing"},
+      // The phase has just begun or not moved yet: no estimate.
+      {10, 4.0, {0, 2.0}, "  0:04  Erasing"},
+      {10, 4.0, {3, 0.2}, "  0:04  Erasing"},
   };
   for (const auto& c : cases) {
-    const std::string line = ProgressLine("Updating", c.percent, "Erasing", c.elapsed);
+    const std::string line = ProgressLine("Updating", c.percent, "Erasing", c.elapsed, c.pace);
     EXPECT_EQ(line, "Updating " + ProgressBar(c.percent, "", kProgressLineBar) + c.tail)
-        << c.percent;
+        << c.percent << " " << c.pace.percent;
   }
-  EXPECT_EQ(ProgressLine("", 10, "", 1),
+  EXPECT_EQ(ProgressLine("", 10, "", 1, {10, 1}),
             ProgressBar(10, "", kProgressLineBar) + "  0:01, about 0:09 left");
 }
 
@@ -129,8 +159,15 @@ TEST(RecorderSummary, NamesTheWristUnitAndCountsItsLostFrames) {
   unit.wristUnit = true;
   unit.sequenceErrors = 2;
   unit.lostFrames = 300;
+  unit.gaps = {{3.5, 299}, {7.25, 1}};
+  unit.repeatedFrames = 4;
   unit.reconnects = 1;
   const std::string summary = FormatSummary(rows, BeatStatistics{}, 2, unit);
+  EXPECT_NE(summary.find("gaps                3.50 s: 299 frames, 7.25 s: 1 frame lost\n"),
+            std::string::npos)
+      << summary;
+  EXPECT_NE(summary.find("repeated frames     4 (each stored once: no loss)"), std::string::npos)
+      << summary;
   EXPECT_NE(summary.find("generation          Nano (Vive Zore wrist unit) on "
                          "/tmp/x/port\n"),
             std::string::npos)
@@ -161,20 +198,34 @@ TEST(RecorderDeviceEvents, ReadsTheWristUnitsStoryFromTheModuleLog) {
       "  0.020: Nano Driver: Looking for Vive Zore on /tmp/sim/port",
       "  2.779:  Nano Driver: transfer complete. Rebooting wrist unit",
       "  4.306:  Nano Driver: Image update complete and wrist unit rebooted",
+      // The restarted unit counts afresh: no loss.
+      "  4.900: !!! Nano Driver: Data sample counter sequence error. Expected 10 (0xa), got 968 "
+      "(0x3c8)",
+      // Three attempts, one reconnection.
       "  5.000: !!! Nano Driver trying port reconnect",
-      "   3.99: !!! Nano Driver: Data sample counter sequence error. Expected 600 (0x258), got "
+      "  5.250: !!! Nano Driver trying port reconnect",
+      "  5.500: !!! Nano Driver trying port reconnect",
+      "  5.501: !!! Nano Driver port reconnected",
+      "   5.99: !!! Nano Driver: Data sample counter sequence error. Expected 600 (0x258), got "
       "798 (0x31e)",
       // The 16-bit counter wraps.
-      "   4.50: !!! Nano Driver: Data sample counter sequence error. Expected 65530 (0xfffa), "
+      "   6.50: !!! Nano Driver: Data sample counter sequence error. Expected 65530 (0xfffa), "
       "got 4 (0x4)",
-      "   4.60: !!! Nano Driver: Data sample counter sequence error. garbled",
+      // A frame sent twice: stored once, nothing lost.
+      "   6.70: !!! Nano Driver: Data sample counter sequence error. Expected 1001 (0x3e9), got "
+      "1000 (0x3e8)",
+      "   6.80: !!! Nano Driver: Data sample counter sequence error. garbled",
       "recorder: a line of the recorder's own",
   };
   for (const char* line : lines) events.Observe(line);
   DeviceEventCounts counts = events.Counts();
   EXPECT_EQ(counts.port, "/tmp/sim/port");
-  EXPECT_EQ(counts.sequenceErrors, 3u);
+  EXPECT_EQ(counts.sequenceErrors, 2u);
   EXPECT_EQ(counts.lostFrames, 198u + 10u);
+  ASSERT_EQ(counts.gaps.size(), 2u);
+  EXPECT_EQ(counts.gaps[0].frames, 198u);
+  EXPECT_EQ(counts.gaps[1].frames, 10u);
+  EXPECT_EQ(counts.repeatedFrames, 1u);
   EXPECT_EQ(counts.reconnects, 1u);
   EXPECT_EQ(counts.updateOutcome, "Image update complete and wrist unit rebooted");
   EXPECT_FALSE(counts.updateFailed);

@@ -157,9 +157,9 @@ TEST(WristUnitRecording, APortNamesTheUnitToRecordFrom) {
     std::string said;
   } cases[] = {
       {unit.Port(), 0, "Generation: Nano (Vive Zore wrist unit) on " + unit.Port() + "\n"},
+      // Said first, before the module looks anywhere else.
       {folder + "/no-such-port", 2,
-       "error: no wrist unit answered on " + folder +
-           "/no-such-port (the module found a Controller instead)"},
+       "error: cannot use the port " + folder + "/no-such-port: the port does not exist"},
   };
   int n = 0;
   for (const auto& c : cases) {
@@ -168,25 +168,77 @@ TEST(WristUnitRecording, APortNamesTheUnitToRecordFrom) {
     EXPECT_EQ(run.exitCode, c.exitCode) << run.output;
     EXPECT_TRUE(Contains(run.output, c.said)) << run.output;
     EXPECT_EQ(Exists(prefix + ".csv"), c.exitCode == 0) << c.port;
+    EXPECT_EQ(Contains(run.output, "Looking for the wrist unit"), c.exitCode == 0) << run.output;
   }
 }
 
 TEST(WristUnitRecording, AHangUpOfTheLineIsRecordedThroughAndReportedAsLostFrames) {
   // The line goes for 0.4 s once the recording runs; the module reopens the
-  // port, which takes it up to a second.
+  // port, which takes it up to a second. Every 97th frame comes twice, every
+  // 350th never.
   const WristRun run = RecordFromSimulator(
-      "wrist-hangup", std::string(kCurrentFirmware) + "hangup_after_ms = 3500\nhangup_ms = 400\n",
+      "wrist-hangup",
+      std::string(kCurrentFirmware) +
+          "hangup_after_ms = 3500\nhangup_ms = 400\nduplicate_every = 97\ndrop_every = 350\n",
       "6");
   const std::string& output = run.result.output;
   ASSERT_EQ(run.result.exitCode, 0) << output;
   ExpectCompleteRecording(run.prefix, 1200, {}, kDeflatedRows);
   EXPECT_TRUE(Contains(run.log, "Nano Driver trying port reconnect")) << run.log;
-  EXPECT_TRUE(Contains(output, "  reconnects          ")) << output;
+  // One reconnection, however many attempts it took.
+  EXPECT_TRUE(Contains(output, "  reconnects          1 (")) << output;
   const uint64_t lost = LostFrames(output);
   EXPECT_GE(lost, 60u) << output;
   EXPECT_LE(lost, 600u) << output;
-  EXPECT_TRUE(Contains(output, " in 1 break of the unit's sample counter")) << output;
+  // Each break is a gap with its place and length; they add up to the lost
+  // frames: the hang-up's, and one frame at each drop.
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(output, match, std::regex("gaps +([^\\n]*) lost\\n"))) << output;
+  const std::string gaps = match[1].str();
+  const std::regex gap("(\\d+\\.\\d+) s: (\\d+) frames?");
+  uint64_t sum = 0, breaks = 0, drops = 0, hangUps = 0;
+  for (std::sregex_iterator it(gaps.begin(), gaps.end(), gap), end; it != end; ++it) {
+    const uint64_t frames = std::stoull((*it)[2].str());
+    sum += frames;
+    ++breaks;
+    drops += frames == 1 ? 1 : 0;
+    if (frames > 1) {
+      ++hangUps;
+      EXPECT_GT(std::stod((*it)[1].str()), 1.5) << output;
+      EXPECT_LT(std::stod((*it)[1].str()), 5.0) << output;
+    }
+  }
+  EXPECT_EQ(sum, lost) << output;
+  EXPECT_EQ(hangUps, 1u) << output;
+  EXPECT_GE(drops, 2u) << output;
+  EXPECT_TRUE(Contains(output, " in " + std::to_string(breaks) + " breaks of the unit's"))
+      << output;
+  // The repeated frames lose nothing.
+  ASSERT_TRUE(std::regex_search(output, match, std::regex("repeated frames +(\\d+) \\(")))
+      << output;
+  EXPECT_GE(std::stoull(match[1].str()), 5u) << output;
+  EXPECT_LE(std::stoull(match[1].str()), 30u) << output;
   ExpectSimulatorStopped(output);
+}
+
+// The unit refuses the start: no row, so no EDF+ file with values never
+// received; the summary says so. Bad simulator settings stop the run first.
+TEST(WristUnitRecording, ARecordingWithoutRowsInventsNoValues) {
+  WristRun run =
+      RecordFromSimulator("wrist-empty", std::string(kCurrentFirmware) + "nack_letter = e\n", "2");
+  const std::string& output = run.result.output;
+  EXPECT_EQ(run.result.exitCode, 3) << output;
+  EXPECT_TRUE(Contains(output, "  duration            0.00 s (0 complete rows)\n")) << output;
+  EXPECT_TRUE(Contains(output, "  EDF+ file           none: no rows were recorded\n")) << output;
+  EXPECT_FALSE(Exists(run.prefix + ".edf"));
+  EXPECT_EQ(ReadCsv(run.prefix + ".csv").size(), 1u) << "the header only";
+  ExpectSimulatorStopped(output);
+
+  run = RecordFromSimulator("wrist-bad-settings", "hangup_ms = 99999999\n", "2");
+  EXPECT_EQ(run.result.exitCode, 1) << run.result.output;
+  EXPECT_TRUE(Contains(run.result.output, ": line 1: bad value '99999999' for hangup_ms\n"))
+      << run.result.output;
+  EXPECT_FALSE(Contains(run.result.output, "Simulated wrist unit started")) << run.result.output;
 }
 
 }  // namespace

@@ -94,14 +94,14 @@ std::string MinutesSeconds(double seconds) {
 }
 
 std::string ProgressLine(std::string_view title, int percent, std::string_view text,
-                         double elapsedSeconds) {
+                         double elapsedSeconds, PhasePace pace) {
   std::string line = std::string(title) + (title.empty() ? "" : " ") +
                      ProgressBar(percent, "", kProgressLineBar) + "  " +
                      MinutesSeconds(elapsedSeconds);
   if (percent >= 100) {
     line += ", done";
-  } else if (percent > 0) {  // before the first percent there is no pace to go by
-    const double left = elapsedSeconds * (100 - percent) / percent;
+  } else if (pace.percent > 0 && pace.seconds >= kPaceSeconds) {
+    const double left = pace.seconds * (100 - percent) / pace.percent;
     line += ", about " + MinutesSeconds(left + 0.5) + " left";
   }
   // The text last: on a narrow terminal it is what gets cut.

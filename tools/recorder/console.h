@@ -45,12 +45,22 @@ std::string ProgressBar(int percent, std::string_view text, int width = 30);
 // "m:ss".
 std::string MinutesSeconds(double seconds);
 
+// How far the current phase of a task (one text of its window) has got.
+struct PhasePace {
+  int percent = 0;     // percentage points since the phase began
+  double seconds = 0;  // time since the phase began
+};
+// The phases of a task move at paces of their own: the time left is
+// estimated from the current phase's, once it has moved a point and run
+// this long.
+inline constexpr double kPaceSeconds = 0.5;
+
 // A progress window as one line: its title, the bar, the time so far and,
-// while it runs, an estimate of the time left drawn from the pace so far,
-// then the window's text: "Updating [####      ]  40%  0:04, about 0:06 left
-// Erasing".
+// while it runs, an estimate of the time left from the phase's pace (none
+// until there is one), then the window's text: "Updating [####      ]  40%
+// 0:04, about 0:06 left  Erasing".
 inline constexpr int kProgressLineBar = 20;
 std::string ProgressLine(std::string_view title, int percent, std::string_view text,
-                         double elapsedSeconds);
+                         double elapsedSeconds, PhasePace pace);
 
 }  // namespace corvane::recorder

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "row_assembler.h"
 
@@ -17,15 +18,36 @@ class CsvWriter {
   ~CsvWriter() { Close(); }
   // Creates the file and writes the header; false if it cannot be written.
   bool Open(const std::string& path);
-  // Beat cells stay empty in a row without beats.
+  // A cell without a value of the row's own (a beat channel of a recording
+  // without beats, a held value) stays empty. Nothing more is written once a
+  // write has failed.
   void Write(const Row& row);
-  // False if anything failed to reach the file.
+  // Hands what is written to the system and checks it; false once anything
+  // has failed.
+  bool Flush();
+  // False if anything failed to reach the file. After a failure the file is
+  // cut back to its last whole line.
   bool Close();
 
+  bool Failed() const { return mFailed; }
+  // Why the first failure happened.
+  const std::string& Error() const { return mError; }
+  // Rows in the file (after Close: those that reached it whole).
+  uint64_t Rows() const { return mRows; }
+
  private:
+  void Fail();
+
   std::FILE* mFile = nullptr;
+  std::string mPath;
   bool mFailed = false;
-  uint64_t mUnflushed = 0;
+  std::string mError;
+  uint64_t mRows = 0;
+  // Where each row written since the last flush that succeeded ends.
+  uint64_t mFlushedBytes = 0;
+  uint64_t mFlushedRows = 0;
+  std::vector<uint64_t> mRowEnds;
+  uint64_t mBytes = 0;
 };
 
 }  // namespace corvane::recorder

@@ -2,13 +2,14 @@
 
 #include <charconv>
 #include <optional>
+#include <utility>
 
 namespace corvane::recorder {
 namespace {
 
 constexpr std::string_view kSearch = "Nano Driver: Looking for Vive Zore on ";
 constexpr std::string_view kSequenceError = "Data sample counter sequence error.";
-constexpr std::string_view kReconnect = "Nano Driver trying port reconnect";
+constexpr std::string_view kReconnected = "Nano Driver port reconnected";
 // The module's lines that end an update, and whether each is a failure.
 constexpr struct {
   std::string_view text;
@@ -40,13 +41,28 @@ std::string_view AfterDriverName(std::string_view line) {
   return line;
 }
 
+// How far the counter stepped from the expected value, modulo 2^16;
+// nothing when the line does not say.
+std::optional<uint64_t> CounterStep(std::string_view line) {
+  const auto expected = NumberAfter(line, "Expected ");
+  const auto got = NumberAfter(line, "got ");
+  if (!expected || !got || *expected > 0xFFFF || *got > 0xFFFF) return std::nullopt;
+  return (*got + 0x10000 - *expected) & 0xFFFF;
+}
+
+// A step of half the counter's range or more is a step back.
+constexpr uint64_t kBackwards = 0x8000;
+
 }  // namespace
 
 uint64_t LostFramesOf(std::string_view line) {
-  const auto expected = NumberAfter(line, "Expected ");
-  const auto got = NumberAfter(line, "got ");
-  if (!expected || !got || *expected > 0xFFFF || *got > 0xFFFF) return 0;
-  return (*got + 0x10000 - *expected) & 0xFFFF;
+  const auto step = CounterStep(line);
+  return step && *step < kBackwards ? *step : 0;
+}
+
+bool IsRepeatedFrame(std::string_view line) {
+  const auto step = CounterStep(line);
+  return step && *step >= kBackwards;
 }
 
 void DeviceEvents::Observe(std::string_view line) {
@@ -58,11 +74,20 @@ void DeviceEvents::Observe(std::string_view line) {
     return;
   }
   if (line.find(kSequenceError) != std::string_view::npos) {
+    if (std::exchange(mRestarted, false)) return;
+    if (IsRepeatedFrame(line)) {
+      ++mCounts.repeatedFrames;
+      return;
+    }
+    const uint64_t lost = LostFramesOf(line);
+    if (lost == 0) return;
     ++mCounts.sequenceErrors;
-    mCounts.lostFrames += LostFramesOf(line);
+    mCounts.lostFrames += lost;
+    const std::atomic<uint64_t>* rows = mRows.load();
+    mCounts.gaps.push_back({rows != nullptr ? rows->load() : 0, lost});
     return;
   }
-  if (line.find(kReconnect) != std::string_view::npos) {
+  if (line.find(kReconnected) != std::string_view::npos) {
     ++mCounts.reconnects;
     return;
   }
@@ -70,6 +95,7 @@ void DeviceEvents::Observe(std::string_view line) {
     if (line.find(end.text) == std::string_view::npos) continue;
     mCounts.updateOutcome = AfterDriverName(line);
     mCounts.updateFailed = end.failed;
+    mRestarted = !end.failed;
     if (end.failed) {
       mCounts.failedUpdatePort = mCounts.port;
       mCounts.failedUpdateReason = mCounts.updateOutcome;

@@ -2,6 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/fs_path.h"
+#include "recorder_platform.h"
+#include "support/utf8.h"
 
 namespace corvane::recorder {
 
@@ -24,12 +30,13 @@ int EdfDigital(int index, int32_t raw, bool& exact) {
 }
 
 bool EdfWriter::Open(const std::string& path, const EdfHeader& header, std::string& error) {
+  mPath = path;
   mOpen = OpenFile(path, header, error);
   return mOpen;
 }
 
 void EdfWriter::Write(const Row& row) {
-  if (!mOpen) return;
+  if (!mOpen || mFailed) return;
   for (size_t i = 0; i < kChannelCount; ++i) {
     bool exact = true;
     mRecord[i][static_cast<size_t>(mFill)] = EdfDigital(static_cast<int>(i), row.values[i], exact);
@@ -80,8 +87,70 @@ bool EdfWriter::Close(std::string& error) {
     mFill = 0;
   }
   const bool closed = CloseFile(error);
+  const auto path = platform::ToFsPath(MVX::Utf8ToWide(mPath));
+  if (mRows == 0) {
+    std::error_code removeError;
+    mRemoved = std::filesystem::remove(path, removeError);
+    return closed || mRemoved;
+  }
+  // A write that failed may show only when the file is closed: the file
+  // itself says how many records reached it.
+  const long long records = TrimEdfToWholeRecords(mPath);
+  if (records >= 0 && static_cast<uint64_t>(records) < mRecords) {
+    mFailed = true;
+    error = "only " + std::to_string(records) + " of " + std::to_string(mRecords) +
+            " data records could be written";
+  }
+  mRowsInFile =
+      records < 0 ? 0 : std::min<uint64_t>(mRows, static_cast<uint64_t>(records) * kSampleRate);
   if (mFailed && error.empty()) error = "a data record could not be written";
   return closed && !mFailed;
+}
+
+long long TrimEdfToWholeRecords(const std::string& path) {
+  std::FILE* file = OpenFile(path, "r+b");
+  if (file == nullptr) return -1;
+  // The header's size, its signal count, and each signal's samples per
+  // record (two bytes each) give the record's size.
+  const auto field = [&](long offset, size_t width) -> long long {
+    std::string text(width, '\0');
+    if (std::fseek(file, offset, SEEK_SET) != 0 ||
+        std::fread(text.data(), 1, width, file) != width) {
+      return -1;
+    }
+    try {
+      return std::stoll(text);
+    } catch (const std::exception&) {
+      return -1;
+    }
+  };
+  const long long headerBytes = field(184, 8);
+  const long long signals = field(252, 4);
+  long long recordBytes = 0;
+  for (long long i = 0; i < signals && headerBytes > 0; ++i) {
+    const long long samples = field(static_cast<long>(256 + signals * 216 + i * 8), 8);
+    if (samples <= 0) {
+      recordBytes = 0;
+      break;
+    }
+    recordBytes += 2 * samples;
+  }
+  std::error_code error;
+  const auto fsPath = platform::ToFsPath(MVX::Utf8ToWide(path));
+  const auto size = static_cast<long long>(std::filesystem::file_size(fsPath, error));
+  if (recordBytes <= 0 || error || size < headerBytes) {
+    std::fclose(file);
+    return -1;
+  }
+  const long long records = (size - headerBytes) / recordBytes;
+  std::string count = std::to_string(records);
+  count.resize(8, ' ');
+  const bool written = std::fseek(file, 236, SEEK_SET) == 0 &&
+                       std::fwrite(count.data(), 1, count.size(), file) == count.size();
+  const bool closed = std::fclose(file) == 0;
+  std::filesystem::resize_file(fsPath, static_cast<uintmax_t>(headerBytes + records * recordBytes),
+                               error);
+  return written && closed ? records : -1;
 }
 
 }  // namespace corvane::recorder

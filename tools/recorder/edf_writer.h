@@ -5,7 +5,9 @@
 // EdfScale), not from its display full scale: status channels carry values far
 // beyond full scale, and every value of the field is stored exactly.
 // A last, incomplete second is filled up with each signal's last value; an
-// annotation "recording end" marks where the real samples stop.
+// annotation "recording end" marks where the real samples stop. A recording
+// without rows leaves no file: an EDF+ file without data records is refused
+// by common readers, and one with a record would hold values never received.
 #pragma once
 
 #include <array>
@@ -50,10 +52,17 @@ class EdfWriter {
   // A text at `seconds` from the start of the recording; a long text becomes
   // several annotations at the same time.
   void Annotate(double seconds, const std::string& text);
-  // Fills up and writes the last record, then closes the file.
+  // Fills up and writes the last record, then closes the file. After a
+  // failed write the file is cut back to its whole records and its header
+  // made to count them.
   bool Close(std::string& error);
 
   bool IsOpen() const { return mOpen; }
+  // A data record could not be written.
+  bool Failed() const { return mFailed; }
+  // Rows that the closed file holds; none when it was removed for want of rows.
+  uint64_t RowsInFile() const { return mRowsInFile; }
+  bool Removed() const { return mRemoved; }
   // Values that did not fit their channel's field and were stored rounded or
   // cut; none for what the module sends.
   uint64_t InexactValues() const { return mInexact; }
@@ -69,14 +78,21 @@ class EdfWriter {
   virtual bool CloseFile(std::string& error) = 0;
 
  private:
+  std::string mPath;
   Record mRecord{};
   int mFill = 0;  // samples of the current record so far
   uint64_t mRecords = 0;
   uint64_t mRows = 0;
   uint64_t mInexact = 0;
+  uint64_t mRowsInFile = 0;
   bool mOpen = false;
   bool mFailed = false;
+  bool mRemoved = false;
 };
+
+// Cuts an EDF+ file back to its whole data records and sets the header's
+// record count to them; the records kept, or -1 if the file cannot be read.
+long long TrimEdfToWholeRecords(const std::string& path);
 
 // The EDF+ writer of this platform: EDFlib where it is available, the
 // recorder's own writer elsewhere. Null if EDF+ cannot be written here.

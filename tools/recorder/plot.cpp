@@ -8,7 +8,7 @@ namespace {
 
 float BeatValue(const Row& row, int index) {
   const int32_t value = row.values[static_cast<size_t>(index)];
-  if (!row.hasBeats || value == 0) return std::numeric_limits<float>::quiet_NaN();
+  if (!row.Has(index) || value == 0) return std::numeric_limits<float>::quiet_NaN();
   return static_cast<float>(ToPhysical(index, value));
 }
 

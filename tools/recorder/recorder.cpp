@@ -1,10 +1,15 @@
 #include "recorder.h"
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -20,6 +25,7 @@
 #include "row_assembler.h"
 #include "session.h"
 #include "settings.h"
+#include "sim_settings.h"
 #include "summary.h"
 #include "support/path.h"
 #include "support/utf8.h"
@@ -43,6 +49,8 @@ constexpr auto kBeatGrace = 3s;
 constexpr auto kOverrun = 15s;
 constexpr auto kStatusInterval = 250ms;
 constexpr auto kFailedCheckInterval = 1s;
+// How often the files are flushed and their writes checked.
+constexpr auto kWriteCheckInterval = 1s;
 // How often a button's wait step asks again, and for how long at most.
 constexpr auto kWaitStepInterval = 250ms;
 constexpr auto kWaitStepLimit = 120s;
@@ -86,6 +94,32 @@ std::string DateTimeText(const std::tm& t) {
   return text;
 }
 
+// The file holds a recording: a CSV with a row beneath its header, an EDF+
+// file with a data record, a plot (drawn only from rows).
+bool HoldsRecording(const std::string& name) {
+  std::error_code error;
+  const auto path = platform::ToFsPath(MVX::Utf8ToWide(name));
+  if (!std::filesystem::exists(path, error)) return false;
+  std::ifstream file(path, std::ios::binary);
+  if (name.ends_with(".csv")) {
+    std::string line;
+    return std::getline(file, line) && !file.eof() &&
+           file.peek() != std::ifstream::traits_type::eof();
+  }
+  if (name.ends_with(".edf")) {
+    // Anything beyond the header is data.
+    std::string header(256, ' ');
+    file.read(header.data(), static_cast<std::streamsize>(header.size()));
+    const uintmax_t size = std::filesystem::file_size(path, error);
+    try {
+      return file && !error && size > std::stoull(header.substr(184, 8));
+    } catch (const std::exception&) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // The host framework's services live as long as the process: the module
 // keeps the pointers it was given.
 struct HostServices {
@@ -115,6 +149,7 @@ class Recording final : public LineListener {
   Recording(Console& console, LogFile& log) : mConsole(console), mLog(log) {}
 
   void OpenOutputs(const std::string& prefix, const EdfHeader& header) {
+    mPrefix = prefix;
     if (!mCsv.Open(prefix + ".csv")) {
       throw Failure(kExitFailure, "cannot write " + prefix + ".csv");
     }
@@ -140,7 +175,10 @@ class Recording final : public LineListener {
   // LineListener
   void OnData(std::string_view line) override {
     if (!mRows.AddLine(line)) mLog.Write("recorder: malformed data line: " + std::string(line));
+    mPressureRows.store(mRows.Received(kFingerPressure));
   }
+  // Finger-pressure samples received so far, for other threads.
+  const std::atomic<uint64_t>& PressureRows() const { return mPressureRows; }
 
   void OnComment(const std::string& text) override {
     const double at = Now();
@@ -178,15 +216,53 @@ class Recording final : public LineListener {
     while (!LimitReached() && mRows.PopRow(row)) Write(row);
   }
 
-  // After the sampler has stopped: the complete rows; and when no beat came
-  // at all (test modes), the rows of the other channels, beat cells empty.
+  // After the sampler has stopped: the complete rows; when no beat came at
+  // all (test modes), the rows of the other channels, beat cells empty; then
+  // every further finger-pressure value received, the channels that had not
+  // reached it holding their last value.
   void FinishRows() {
+    if (!WriteFailure().empty()) return;
     DrainRows();
     Row row;
     if (!mRows.HasBeats() && mRows.RowsWithoutBeats() > 0) {
       mConsole.Message("No beats in this recording: the beat channels are left empty.");
       while (!LimitReached() && mRows.PopRowWithoutBeats(row)) Write(row);
     }
+    uint64_t end = mRows.Received(kFingerPressure);
+    if (mRowLimit) end = std::min(end, *mRowLimit);
+    if (end <= mRows.RowsPopped()) return;
+    // The channels that stop short, grouped by where their values run out.
+    std::map<uint64_t, uint32_t> heldFrom;
+    for (int i = 0; i < kChannelCount; ++i) {
+      const uint64_t received = std::max(mRows.Received(i), mRows.RowsPopped());
+      if (received < end && (mRows.HasBeats() || !IsBeatChannel(i))) heldFrom[received] |= 1u << i;
+    }
+    for (const auto& [from, channels] : heldFrom) {
+      const double at = static_cast<double>(from) / kSampleRate;
+      const std::string names = ChannelRanges(channels);
+      mHeldChannels += (mHeldChannels.empty() ? "" : "; ") + names + " from " + Fixed(at, 3) + " s";
+      if (mEdf) mEdf->Annotate(at, "values held from here: " + names);
+    }
+    mConsole.Message("The recording ended before every channel caught up: " + mHeldChannels +
+                     "; from there a channel's CSV cells are empty and the EDF+ holds its "
+                     "last value.");
+    mLog.Write("recorder: values held at the end: " + mHeldChannels);
+    while (mRows.RowsPopped() < end && mRows.PopRowHeld(row)) {
+      Write(row);
+      ++mRowsHeld;
+    }
+  }
+
+  // Hands the rows written to the system and checks that they got there;
+  // the first failure, or empty.
+  std::string CheckWrites() {
+    mCsv.Flush();
+    return WriteFailure();
+  }
+  std::string WriteFailure() const {
+    if (mCsv.Failed()) return "writing " + mPrefix + ".csv failed: " + mCsv.Error();
+    if (mEdf && mEdf->Failed()) return "writing " + mPrefix + ".edf failed";
+    return {};
   }
 
   bool LimitReached() const { return mRowLimit && mRows.RowsPopped() >= *mRowLimit; }
@@ -231,8 +307,9 @@ class Recording final : public LineListener {
 
   bool CloseFiles(const std::string& prefix) {
     bool ok = true;
+    mWriteFailure = WriteFailure();
     if (!mCsv.Close()) {
-      mConsole.Error("error: writing " + prefix + ".csv failed");
+      if (mWriteFailure.empty()) mConsole.Error("error: writing " + prefix + ".csv failed");
       ok = false;
     }
     std::string error;
@@ -244,13 +321,32 @@ class Recording final : public LineListener {
       mConsole.Error("error: " + prefix + ".edf: " + error);
       ok = false;
     }
+    if (mWriteFailure.empty()) mWriteFailure = WriteFailure();
+    if (mEdf) {
+      mEdfRows = mEdf->RowsInFile();
+      mNoEdf = mEdf->Removed();
+    }
+    if (mNoEdf) mConsole.Message("No rows were recorded, so " + prefix + ".edf is not written.");
     mEdf.reset();
     return ok;
   }
 
   std::string Summary(const DeviceReport& device) const {
-    return FormatSummary(mRows, mBeats, mRowsWritten, device);
+    OutputReport output;
+    output.heldRows = mRowsHeld;
+    output.heldChannels = mHeldChannels;
+    output.writeFailure = mWriteFailure;
+    output.csvName = mPrefix + ".csv";
+    output.edfName = mPrefix + ".edf";
+    output.csvRows = mCsv.Rows();
+    output.edfRows = mEdfRows;
+    output.noEdf = mNoEdf;
+    return FormatSummary(mRows, mBeats, mRowsWritten, device, output);
   }
+  // What the device told up to the end of the recording: later breaks and
+  // reconnections lose nothing of it.
+  void SetEventEnd(const DeviceEventCounts& counts) { mEventEnd = counts; }
+  const std::optional<DeviceEventCounts>& EventEnd() const { return mEventEnd; }
   void SetGeneration(std::string generation, bool wristUnit) {
     mGeneration = std::move(generation);
     mWristUnit = wristUnit;
@@ -282,8 +378,14 @@ class Recording final : public LineListener {
   RowAssembler mRows;
   BeatStatistics mBeats;
   PlotData mPlot;
+  std::string mPrefix;
   CsvWriter mCsv;
   std::unique_ptr<EdfWriter> mEdf;
+  uint64_t mRowsHeld = 0;
+  std::string mHeldChannels;
+  std::string mWriteFailure;
+  uint64_t mEdfRows = 0;
+  bool mNoEdf = false;
   std::optional<uint64_t> mRowLimit;
   uint64_t mRowsWritten = 0;
   Clock::time_point mStart = Clock::now();
@@ -298,6 +400,8 @@ class Recording final : public LineListener {
   std::string mGeneration;
   bool mWristUnit = false;
   DeviceEventCounts mEventBaseline;
+  std::optional<DeviceEventCounts> mEventEnd;
+  std::atomic<uint64_t> mPressureRows{0};
 };
 
 // The device module with the host's calls around it: opened up to a found
@@ -553,6 +657,7 @@ int Record(const Options& options, HostServices& host, DeviceLink& link, Session
   CheckInterrupt();
 
   recording.SetEventBaseline(host.events.Counts());
+  host.events.SetTimeline(&recording.PressureRows());
   Command(session, "?in/sampler/start", log, kSamplerTimeoutMs);
   recording.StartClock(started);
   log.Write("recorder: recording started " + DateTimeText(started));
@@ -563,7 +668,9 @@ int Record(const Options& options, HostServices& host, DeviceLink& link, Session
   const auto start = Clock::now();
   auto lastStatus = start - kStatusInterval;
   auto lastFailedCheck = start;
+  auto lastWriteCheck = start;
   std::optional<Clock::time_point> graceEnd;
+  bool writeFailed = false;
   int interruptsSeen = 0;
   bool engineStopped = false;
   for (;;) {
@@ -589,6 +696,17 @@ int Record(const Options& options, HostServices& host, DeviceLink& link, Session
       console.Error("The device stopped delivering samples; the recording ends early.");
       break;
     }
+    if (now - lastWriteCheck >= kWriteCheckInterval) {
+      lastWriteCheck = now;
+      if (const std::string failure = recording.CheckWrites(); !failure.empty()) {
+        // What reached the files stays; the device is stopped as at Ctrl-C.
+        console.EndStatus();
+        console.Error("error: " + failure + "; the recording stops here");
+        log.Write("recorder: " + failure);
+        writeFailed = true;
+        break;
+      }
+    }
     if (now - lastFailedCheck >= kFailedCheckInterval) {
       lastFailedCheck = now;
       if (module.IsFailed()) {
@@ -601,6 +719,7 @@ int Record(const Options& options, HostServices& host, DeviceLink& link, Session
       recording.ShowStatus();
     }
   }
+  recording.SetEventEnd(host.events.Counts());
   recording.ShowStatus(true);
   console.EndStatus();
 
@@ -617,6 +736,7 @@ int Record(const Options& options, HostServices& host, DeviceLink& link, Session
     if (reply.kind != LineKind::Ok) console.Error("The device did not confirm the stop.");
   }
   if (recording.Aborted()) code = kExitAborted;
+  if (writeFailed) code = kExitFailure;
   recording.FinishRows();
   log.Write("recorder: recording ended, " + std::to_string(recording.RowsWritten()) + " rows");
   return code;
@@ -644,6 +764,16 @@ int Run(const Options& options) {
       return kExitUsage;
     }
     simSettings = MVX::WideToUtf8(platform::FromFsPath(path));
+    // What the simulator would ignore is a mistake in the command, found
+    // before anything starts.
+    std::ifstream file(path, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    for (std::string problem : options.wristUnitSim ? SimulatorSettingsProblems(text)
+                                                    : sim::ParseSimSettings(text).problems) {
+      if (problem.ends_with(" ignored")) problem.resize(problem.size() - 8);
+      console.Error("error: --sim-settings " + options.simSettings + ": " + problem);
+      return kExitUsage;
+    }
     // Without --wrist-unit-sim the settings are the simulated Controller's.
     if (!options.wristUnitSim) SetEnvironment("CORVANE_SIM_SETTINGS", simSettings);
   }
@@ -651,12 +781,12 @@ int Run(const Options& options) {
       options.module.empty() ? PathInFolder(MVX::Path().Wide(), "Corvane.kvwdll") : options.module;
   const bool recording = options.command == Options::Command::Record;
   if (recording && !options.overwrite) {
-    // An earlier recording is never replaced without being asked for.
+    // An earlier recording is never replaced without being asked for; files
+    // of a run that recorded no row are no recording.
     std::string existing;
-    for (const char* extension : {".csv", ".edf", ".png", ".log"}) {
-      std::error_code error;
+    for (const char* extension : {".csv", ".edf", ".png"}) {
       const std::string name = options.out + extension;
-      if (!std::filesystem::exists(platform::ToFsPath(MVX::Utf8ToWide(name)), error)) continue;
+      if (!HoldsRecording(name)) continue;
       existing += (existing.empty() ? "" : ", ") + name;
     }
     if (!existing.empty()) {
@@ -666,7 +796,7 @@ int Run(const Options& options) {
       return kExitUsage;
     }
   }
-  if (recording && !host.log.Open(options.out + ".log")) {
+  if (recording && !host.log.Open(options.out + ".log", !options.overwrite)) {
     console.Error("error: cannot write the recording to " + options.out +
                   ".*: the folder does not exist or is not writable");
     return kExitFailure;
@@ -688,6 +818,16 @@ int Run(const Options& options) {
     wantedPort = simulator->Port();
     console.Message("Simulated wrist unit started on " + wantedPort);
     host.log.Write("recorder: simulated wrist unit started on " + wantedPort);
+  }
+  if (!options.port.empty()) {
+    // Said first: the module's search would go on to other devices and
+    // leave the reason behind.
+    if (const std::string problem = PortOpenProblem(options.port); !problem.empty()) {
+      console.Error("error: cannot use the port " + options.port + ": " + problem);
+      host.log.Write("recorder: port " + options.port + ": " + problem);
+      host.log.Close();
+      return kExitFailure;
+    }
   }
   if (!wantedPort.empty()) {
     SetEnvironment("CORVANE_SERIAL_PORTS", wantedPort);
@@ -722,9 +862,10 @@ int Run(const Options& options) {
     host.log.Write(std::string("recorder: ") + failure.what());
     code = failure.code();
   }
+  host.events.SetTimeline(nullptr);
   if (recorded) {
     if (!record.Close(options.out, "Corvane recording, " + record.StartText())) code = kExitFailure;
-    const DeviceEventCounts events = host.events.Counts();
+    const DeviceEventCounts events = record.EventEnd().value_or(host.events.Counts());
     DeviceReport device;
     device.generation = record.Generation();
     device.wristUnit = record.WristUnit();
@@ -732,6 +873,11 @@ int Run(const Options& options) {
     const DeviceEventCounts& before = record.EventBaseline();
     device.sequenceErrors = events.sequenceErrors - before.sequenceErrors;
     device.lostFrames = events.lostFrames - before.lostFrames;
+    for (size_t i = before.gaps.size(); i < events.gaps.size(); ++i) {
+      device.gaps.emplace_back(static_cast<double>(events.gaps[i].row) / kSampleRate,
+                               events.gaps[i].frames);
+    }
+    device.repeatedFrames = events.repeatedFrames - before.repeatedFrames;
     device.reconnects = events.reconnects - before.reconnects;
     const std::string summary = record.Summary(device);
     host.log.Write(summary);

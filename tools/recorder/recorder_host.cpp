@@ -33,6 +33,11 @@ class TerminalProgress final : public HostProgress {
     std::string caption = text != nullptr ? MVX::WideToUtf8(text) : std::string();
     std::lock_guard lock(mMutex);
     const bool force = caption != mText || percent / 10 != mPercent / 10 || percent >= 100;
+    if (caption != mText) {
+      // A new phase, with a pace of its own.
+      mPhaseStart = std::chrono::steady_clock::now();
+      mPhasePercent = percent;
+    }
     mPercent = percent;
     mText = std::move(caption);
     const bool cancelled = mService.Cancelled();
@@ -43,7 +48,8 @@ class TerminalProgress final : public HostProgress {
       mService.console().Message("Ctrl-C: the recorder stops once \"" + mTitle +
                                  "\" has ended; the device module does not interrupt it");
     }
-    mService.console().Status(ProgressLine(mTitle, percent, mText, Elapsed()), force);
+    const PhasePace pace{percent - mPhasePercent, Seconds(mPhaseStart)};
+    mService.console().Status(ProgressLine(mTitle, percent, mText, Elapsed(), pace), force);
     return cancelled ? 1 : 0;
   }
   int32_t CORVANE_STDCALL Close() override {
@@ -61,9 +67,10 @@ class TerminalProgress final : public HostProgress {
   }
 
  private:
-  double Elapsed() const {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - mStart).count();
+  static double Seconds(std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
   }
+  double Elapsed() const { return Seconds(mStart); }
 
   TerminalProgressService& mService;
   const std::string mTitle;
@@ -71,6 +78,8 @@ class TerminalProgress final : public HostProgress {
   std::mutex mMutex;
   std::string mText;
   int32_t mPercent = 0;
+  std::chrono::steady_clock::time_point mPhaseStart = mStart;
+  int32_t mPhasePercent = 0;  // the percentage when the phase began
   bool mClosed = false;
   bool mToldCancel = false;
   std::atomic<uint32_t> mRefs{1};
@@ -136,10 +145,14 @@ int32_t RecorderHostObject::GetHostService(HostUnknown** service) {
   return 0;
 }
 
-bool LogFile::Open(const std::string& path) {
+bool LogFile::Open(const std::string& path, bool append) {
   std::lock_guard lock(mMutex);
-  mFile = OpenFile(path, "w");
-  return mFile != nullptr;
+  mFile = OpenFile(path, append ? "a" : "w");
+  if (mFile == nullptr) return false;
+  if (append && std::fseek(mFile, 0, SEEK_END) == 0 && std::ftell(mFile) > 0) {
+    std::fputs("----- a new run with the same --out -----\n", mFile);
+  }
+  return true;
 }
 
 void LogFile::Close() {

@@ -51,8 +51,9 @@ class RecorderHostObject final : public HostObject {
 class LogFile final : public HostLogService {
  public:
   ~LogFile() { Close(); }
-  // Opens (truncates) the file; false if it cannot be written.
-  bool Open(const std::string& path);
+  // Opens the file, truncated or (`append`) continued after a line that
+  // separates the runs; false if it cannot be written.
+  bool Open(const std::string& path, bool append = false);
   void Close();
   // A line of the recorder's own.
   void Write(const std::string& line);

@@ -19,6 +19,10 @@ int TerminalColumns();
 // fopen for a UTF-8 path.
 std::FILE* OpenFile(const std::string& path, const char* mode);
 
+// Opens the serial port `port` ("/dev/ttyUSB0", "COM3") and closes it again:
+// empty if it opens, otherwise why not.
+std::string PortOpenProblem(const std::string& port);
+
 // Sets an environment variable for this process and the libraries it loads.
 void SetEnvironment(const std::string& name, const std::string& value);
 

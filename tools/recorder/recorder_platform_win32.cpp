@@ -39,6 +39,30 @@ std::FILE* OpenFile(const std::string& path, const char* mode) {
   return _wfopen(MVX::Utf8ToWide(path).c_str(), MVX::Utf8ToWide(mode).c_str());
 }
 
+std::string PortOpenProblem(const std::string& port) {
+  const std::wstring name =
+      port.rfind("\\\\", 0) == 0 ? MVX::Utf8ToWide(port) : L"\\\\.\\" + MVX::Utf8ToWide(port);
+  const HANDLE handle = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, 0, nullptr);
+  if (handle != INVALID_HANDLE_VALUE) {
+    CloseHandle(handle);
+    return {};
+  }
+  const DWORD error = GetLastError();
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+    return "the port does not exist";
+  }
+  char text[256] = {};
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                 text, sizeof text, nullptr);
+  std::string reason = text;
+  while (!reason.empty() &&
+         (reason.back() == '\n' || reason.back() == '\r' || reason.back() == '.')) {
+    reason.pop_back();
+  }
+  return "it cannot be opened: " + (reason.empty() ? "error " + std::to_string(error) : reason);
+}
+
 void SetEnvironment(const std::string& name, const std::string& value) {
   // Both the process block and the C runtime's copy, which the libraries
   // loaded afterwards read.

@@ -22,9 +22,27 @@ bool RowAssembler::PopRow(Row& row) {
   if (CompleteRows() <= mNextRow) return false;
   row.index = mNextRow++;
   row.hasBeats = true;
+  row.held = 0;
   for (size_t i = 0; i < kChannelCount; ++i) {
-    row.values[i] = mPending[i].front();
+    row.values[i] = mLast[i] = mPending[i].front();
     mPending[i].pop_front();
+  }
+  return true;
+}
+
+bool RowAssembler::PopRowHeld(Row& row) {
+  if (mReceived[kFingerPressure] <= mNextRow) return false;
+  row.index = mNextRow++;
+  row.hasBeats = HasBeats();
+  row.held = 0;
+  for (size_t i = 0; i < kChannelCount; ++i) {
+    if (mPending[i].empty()) {
+      if (row.hasBeats || !IsBeatChannel(static_cast<int>(i))) row.held |= 1u << i;
+    } else {
+      mLast[i] = mPending[i].front();
+      mPending[i].pop_front();
+    }
+    row.values[i] = mLast[i];
   }
   return true;
 }
@@ -33,11 +51,12 @@ bool RowAssembler::PopRowWithoutBeats(Row& row) {
   if (HasBeats() || RowsWithoutBeats() <= mNextRow) return false;
   row.index = mNextRow++;
   row.hasBeats = false;
+  row.held = 0;
   for (size_t i = 0; i < kChannelCount; ++i) {
     if (IsBeatChannel(static_cast<int>(i))) {
       row.values[i] = 0;
     } else {
-      row.values[i] = mPending[i].front();
+      row.values[i] = mLast[i] = mPending[i].front();
       mPending[i].pop_front();
     }
   }

@@ -19,8 +19,14 @@ struct Row {
   uint64_t index = 0;  // 0, 1, 2 ... at 200 per second
   std::array<int32_t, kChannelCount> values{};
   bool hasBeats = true;  // false: the recording brought no beat at all
+  // Bit i: channel i had no value of its own for this row (the recording
+  // ended before it came); `values` holds the channel's last value.
+  uint32_t held = 0;
 
   double Seconds() const { return static_cast<double>(index) / kSampleRate; }
+  // The channel's value came with the recording, rather than being held or
+  // left out for want of beats.
+  bool Has(int i) const { return (hasBeats || !IsBeatChannel(i)) && (held >> i & 1u) == 0; }
 };
 
 class RowAssembler {
@@ -38,6 +44,12 @@ class RowAssembler {
   // channels empty. False when beats did arrive or no such row is left.
   bool PopRowWithoutBeats(Row& row);
 
+  // At the end of a recording: the next row that the finger pressure has
+  // reached, each channel without a value for it holding its last value
+  // (zero before its first) and marked in `held`. False when the finger
+  // pressure has no further row.
+  bool PopRowHeld(Row& row);
+
   // Samples received on channel `index` (0-based) since the start.
   uint64_t Received(int index) const { return mReceived[static_cast<size_t>(index)]; }
   // Samples received by the channel that has most.
@@ -53,6 +65,7 @@ class RowAssembler {
  private:
   std::array<std::deque<int32_t>, kChannelCount> mPending;
   std::array<uint64_t, kChannelCount> mReceived{};
+  std::array<int32_t, kChannelCount> mLast{};
   uint64_t mNextRow = 0;
   uint64_t mMalformed = 0;
 };

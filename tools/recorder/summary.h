@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "row_assembler.h"
 
@@ -52,11 +54,31 @@ struct DeviceReport {
   bool wristUnit = false;
   uint64_t sequenceErrors = 0;  // breaks in the wrist unit's sample counter
   uint64_t lostFrames = 0;      // its data frames lost at those breaks
+  // Each break: seconds into the recording and the frames lost.
+  std::vector<std::pair<double, uint64_t>> gaps;
+  uint64_t repeatedFrames = 0;  // frames sent again, stored once
   uint64_t reconnects = 0;
+};
+
+// What the summary tells of the files beyond the rows written.
+struct OutputReport {
+  // Rows at the end that a channel had no value for: the recording ended
+  // before it came, and its last value is held.
+  uint64_t heldRows = 0;
+  std::string heldChannels;  // e.g. "ch3-ch7 from 1.680 s; ch2 from 2.995 s"
+  // A write failed: what, and the rows each file holds.
+  std::string writeFailure;
+  std::string csvName, edfName;
+  uint64_t csvRows = 0, edfRows = 0;
+  bool noEdf = false;  // no EDF+ file: no rows were recorded
 };
 
 // The summary printed at the end of a recording.
 std::string FormatSummary(const RowAssembler& rows, const BeatStatistics& beats,
-                          uint64_t rowsWritten, const DeviceReport& device = {});
+                          uint64_t rowsWritten, const DeviceReport& device = {},
+                          const OutputReport& output = {});
+
+// Channel numbers of the bits set in `mask` as ranges: "ch3-ch7, ch9".
+std::string ChannelRanges(uint32_t mask);
 
 }  // namespace corvane::recorder

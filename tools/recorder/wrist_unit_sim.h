@@ -7,6 +7,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace corvane::recorder {
 
@@ -37,5 +38,9 @@ class SimulatedWristUnit {
 
 // The simulator's file name beside the recorder.
 std::string SimulatorProgramName();
+
+// What the simulator would ignore in the settings `text`, one line each
+// ("line 2: unknown key 'x' ignored"); none on Windows, where it does not run.
+std::vector<std::string> SimulatorSettingsProblems(const std::string& text);
 
 }  // namespace corvane::recorder

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "vz_settings.h"
 #include "wrist_unit_sim.h"
 
 namespace corvane::recorder {
@@ -132,5 +133,9 @@ SimulatedWristUnit::~SimulatedWristUnit() = default;
 const std::string& SimulatedWristUnit::Port() const { return mProcess->port; }
 
 std::string SimulatorProgramName() { return "sim-vivezore"; }
+
+std::vector<std::string> SimulatorSettingsProblems(const std::string& text) {
+  return vzsim::ParseSettings(text).problems;
+}
 
 }  // namespace corvane::recorder

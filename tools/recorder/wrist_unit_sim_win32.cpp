@@ -16,4 +16,6 @@ const std::string& SimulatedWristUnit::Port() const { return mProcess->port; }
 
 std::string SimulatorProgramName() { return "sim-vivezore.exe"; }
 
+std::vector<std::string> SimulatorSettingsProblems(const std::string&) { return {}; }
+
 }  // namespace corvane::recorder
