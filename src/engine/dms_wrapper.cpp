@@ -179,19 +179,30 @@ int32_t DMSWrapper::QueueCommand(MVXString& line) {
 }
 
 int32_t DMSWrapper::SendReply(const MVXString& reply) {
-  std::string bytes = MVXString(reply + L"\n").ToUtf8();
-  const auto length = static_cast<int32_t>(bytes.size());
+  return WriteReplies(MVXString(reply + L"\n").ToUtf8(), 1);
+}
+
+int32_t DMSWrapper::SendReplies(std::span<const MVXString> replies) {
+  if (replies.empty()) return 0;
+  std::string bytes;
+  for (const MVXString& reply : replies) bytes += MVXString(reply + L"\n").ToUtf8();
+  return WriteReplies(bytes, replies.size());
+}
+
+int32_t DMSWrapper::WriteReplies(const std::string& bytes, size_t lines) {
+  // More than the ring holds can never fit; the cap keeps the count in range.
+  const auto length = static_cast<int32_t>(std::min<size_t>(bytes.size(), RingBuffer::kSize));
   const auto free = static_cast<int32_t>(RingBuffer::kCapacity - mReplyRing.Waiting());
   if (free - length < gReplySpaceLowWater.load()) {
     gReplySpaceLowWater.store(free - length);
-    MVX_TRACE(MVX::kUnitDMSWrapper, L"--- DMSWrapper::SendReply reply space drops to " +
-                                        std::to_wstring(free - length));
+    MVX_TRACE(MVX::kUnitDMSWrapper,
+              L"--- DMSWrapper::SendReply reply space drops to " + std::to_wstring(free - length));
     platform::YieldThread();
   }
   // Whole replies only: a cut reply would lose its line feed and run into the
-  // next line, corrupting both. One that does not fit is dropped.
+  // next line, corrupting both. Lines that must go together go all or none.
   if (length > free) {
-    NoteDroppedReply();
+    for (size_t i = 0; i < lines; ++i) NoteDroppedReply();
     return 0;
   }
   if (free - length >= kEpisodeEndFreeBytes) EndDropEpisode();

@@ -14,6 +14,8 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
+#include <string>
 
 #include "api/finapres_api_i.h"
 #include "engine/ring_buffer.h"
@@ -98,6 +100,9 @@ class DMSWrapper : public MVX::Thread {
   // Sends one reply line; returns the bytes written, 0 when it did not fit.
   // A reply that does not fit whole is dropped and counted.
   int32_t SendReply(const MVXString& reply);
+  // Sends `replies` together, or, when they do not all fit, drops and counts
+  // every one of them; returns the bytes written.
+  int32_t SendReplies(std::span<const MVXString> replies);
   // Replies dropped for want of room, over the module's life (any thread).
   static uint64_t DroppedReplies();
 
@@ -137,6 +142,8 @@ class DMSWrapper : public MVX::Thread {
   bool ReportDeviceError();
   // Counting and reporting of replies dropped on a full reply ring.
   void NoteDroppedReply();
+  // Writes `bytes`, which hold `lines` whole replies, all or none.
+  int32_t WriteReplies(const std::string& bytes, size_t lines);
   void EndDropEpisode();
   // Reports `code` as ReportDeviceError reports a status error: user message,
   // abort request, stop, log; once until the last-error code is reset.
@@ -144,30 +151,30 @@ class DMSWrapper : public MVX::Thread {
   // Writes "<prefix><long description>" to the trace when `result` is not 0.
   void TraceFailure(const wchar_t* prefix, int32_t result);
 
-  const MVX::Clock* mClock;                         // not owned
-  MVX::IntervalTimer mStartupTimer;                 // back-end start-up delay
+  const MVX::Clock* mClock;                           // not owned
+  MVX::IntervalTimer mStartupTimer;                   // back-end start-up delay
   std::array<char, kCommandLineSize> mCommandLine{};  // the line in hand, NUL-terminated
-  int32_t mCommandLineLength = 0;                   // bytes it took; 0 = none in hand
-  bool mSkippingLongLine = false;                   // dropping an over-long line's rest
-  std::shared_ptr<FinapresAPI_I> mDevice;           // the back-end; may be null
-  SampleCollector mSampleCollector;                 // holds a second reference to mDevice
-  int32_t mCuffMode = 0;                            // 2 = switch cuffs, else the cuff
-  int32_t mStartCuff = 0;                           // 0 = cuff 1, 1 = cuff 2
-  MVX::IntervalTimer mCuffSwitchTimer;              // switching interval
-  int32_t mLastCuff = 0;                            // cuff last set or reported
-  RingBuffer mCommandRing;                          // host → worker
-  RingBuffer mReplyRing;                            // worker → host
-  uint32_t mDroppedInEpisode = 0;                   // replies dropped since the ring filled
-  std::optional<platform::Event> mWakeEvent;        // auto-reset; wakes the worker
-  platform::Event mReplyWritten;                    // set after each reply written
-  std::atomic<bool> mAlive{false};                  // usable; answered by "isok"
-  std::map<MVXString, bool> mFlags;                 // named switches
-  MVXString mLastError;                             // last error text for the user
-  int32_t mLastErrorCode = 0;                       // error code last reported
+  int32_t mCommandLineLength = 0;                     // bytes it took; 0 = none in hand
+  bool mSkippingLongLine = false;                     // dropping an over-long line's rest
+  std::shared_ptr<FinapresAPI_I> mDevice;             // the back-end; may be null
+  SampleCollector mSampleCollector;                   // holds a second reference to mDevice
+  int32_t mCuffMode = 0;                              // 2 = switch cuffs, else the cuff
+  int32_t mStartCuff = 0;                             // 0 = cuff 1, 1 = cuff 2
+  MVX::IntervalTimer mCuffSwitchTimer;                // switching interval
+  int32_t mLastCuff = 0;                              // cuff last set or reported
+  RingBuffer mCommandRing;                            // host → worker
+  RingBuffer mReplyRing;                              // worker → host
+  uint32_t mDroppedInEpisode = 0;                     // replies dropped since the ring filled
+  std::optional<platform::Event> mWakeEvent;          // auto-reset; wakes the worker
+  platform::Event mReplyWritten;                      // set after each reply written
+  std::atomic<bool> mAlive{false};                    // usable; answered by "isok"
+  std::map<MVXString, bool> mFlags;                   // named switches
+  MVXString mLastError;                               // last error text for the user
+  int32_t mLastErrorCode = 0;                         // error code last reported
   int32_t mConnectResult = kConnectResultDisconnected;
-  int32_t mMeasureMode = kModeMeasure;              // mode for the next start
-  int32_t mTestMode = kModeTestSquare;              // selected test mode, 4..6
-  bool mTestEnabled = false;                        // test mode switched on
+  int32_t mMeasureMode = kModeMeasure;  // mode for the next start
+  int32_t mTestMode = kModeTestSquare;  // selected test mode, 4..6
+  bool mTestEnabled = false;            // test mode switched on
 };
 
 // What the user is told when the Controller's connect answers `result`

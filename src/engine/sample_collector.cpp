@@ -71,11 +71,29 @@ uint64_t TicksToFill(uint64_t position, uint64_t time, const wchar_t* kind) {
   return 1;
 }
 
+// A pressure record further than one and a half sample periods after the
+// one before follows lost samples.
+constexpr uint64_t kMinPressureGap = kSamplePeriodTicks * 3 / 2;
+
+// The ticks lost between two pressure records, to the nearest whole period
+// (a back-end's stamps may jitter). A clock jump past kMaxFillTicks loses
+// none: filling it would stall the worker, as for the other channels.
+uint64_t MissingPressureTicks(uint64_t previous, uint64_t time) {
+  const uint64_t missing = (time - previous + kSamplePeriodTicks / 2) / kSamplePeriodTicks - 1;
+  if (missing <= kMaxFillTicks) return missing;
+  MVX_TRACE(MVX::kUnitDMSWrapper, L"!!! Pressure time jumped ahead by " +
+                                      std::to_wstring((time - previous) / 10000) +
+                                      L" ms; the gap is not filled");
+  return 0;
+}
+
 // One channel's data line: "+N" and ",value" fields, cut and sent once it
 // holds kLineCutLength characters so that no reply grows without bound.
+// "Sent" lines go into the fetch cycle's batch, which leaves as a whole.
 class ChannelLine {
  public:
-  ChannelLine(DMSWrapper& engine, int32_t channel) : mEngine(engine), mChannel(channel) {
+  ChannelLine(std::vector<MVX::MVXString>& batch, int32_t channel)
+      : mBatch(batch), mChannel(channel) {
     mText.reserve(kLineCutLength + 16);
     AppendField(L"", false);
   }
@@ -106,12 +124,12 @@ class ChannelLine {
   }
 
   void Send() {
-    mEngine.SendReply(mText);
+    mBatch.push_back(mText);
     mText.clear();
   }
 
  private:
-  DMSWrapper& mEngine;
+  std::vector<MVX::MVXString>& mBatch;
   int32_t mChannel;
   MVX::MVXString mText;
 };
@@ -158,6 +176,8 @@ void SampleCollector::FlushSamples() {
   // across a start or stop.
   mLastHeightAndStatus.mTime = 0;
   mGridTime = 0;
+  mLastPressureTime = 0;
+  mHeldPressure = 0;
   mHeldBeatValues = {};
   MVX_TRACE(MVX::kUnitDMSWrapper, L"FlushSamples() done.");
 }
@@ -166,22 +186,26 @@ void SampleCollector::CollectSamples(DMSWrapper& engine, int32_t* count, int64_t
   if (count != nullptr) *count = 0;
   if (mDevice == nullptr) return;
   FinapresAPI_I& device = *mDevice;
+  mCycleLines.clear();
 
   const size_t pressure = Fetch(device, &FinapresAPI_I::DMS_GetPressureSamples, mPressureBuffer);
-  if (pressure != 0) SendPressure(engine, pressure);
+  if (pressure != 0) SendPressure(pressure);
 
   const size_t heightAndStatus =
       Fetch(device, &FinapresAPI_I::DMS_GetHeightAndStatusSamples, mHeightAndStatusBuffer);
   if (heightAndStatus != 0) {
     const int32_t cuffSwitchValue = CuffSwitchChannelValue(engine.Flag(kFlagEnableCuffSwitching),
                                                            engine.TestEnabled(), countdownMs);
-    SendHeightAndStatus(engine, heightAndStatus, cuffSwitchValue);
+    SendHeightAndStatus(heightAndStatus, cuffSwitchValue);
   }
 
   const size_t beats = Fetch(device, &FinapresAPI_I::DMS_GetBeatToBeatSamples, mBeatBuffer);
-  if (beats != 0) SendBeats(engine, beats);
+  if (beats != 0) SendBeats(beats);
 
   Fetch(device, &FinapresAPI_I::DMS_GetMarkerSamples, mMarkerBuffer);
+  // All channels of a cycle reach the host, or none: on a full reply ring
+  // they then all lose the same ticks and stay in step.
+  engine.SendReplies(mCycleLines);
 
   if (count != nullptr) *count = static_cast<int32_t>(pressure);
 }
@@ -192,16 +216,25 @@ void SampleCollector::StartGridIfNone(uint64_t firstTime) {
   mLastHeightAndStatus.mTime = firstTime;
 }
 
-void SampleCollector::SendPressure(DMSWrapper& engine, size_t n) {
+void SampleCollector::SendPressure(size_t n) {
   StartGridIfNone(mPressureBuffer[0].mTime);
-  ChannelLine line(engine, 1);
+  ChannelLine line(mCycleLines, 1);
   for (size_t i = 0; i < n; ++i) {
-    line.AppendValue(Scale(mPressureBuffer[i].mPressure, kPressureRange));
+    const uint64_t time = mPressureBuffer[i].mTime;
+    // A lost sample leaves a jump in time: the previous value holds its
+    // ticks, so that channel 1 stays on the grid of the other channels.
+    if (mLastPressureTime != 0 && time > mLastPressureTime + kMinPressureGap) {
+      const uint64_t missing = MissingPressureTicks(mLastPressureTime, time);
+      for (uint64_t k = 0; k < missing; ++k) line.AppendValue(mHeldPressure);
+    }
+    mHeldPressure = Scale(mPressureBuffer[i].mPressure, kPressureRange);
+    line.AppendValue(mHeldPressure);
+    mLastPressureTime = time;
   }
   line.Send();
 }
 
-void SampleCollector::SendHeightAndStatus(DMSWrapper& engine, size_t n, int32_t cuffSwitchValue) {
+void SampleCollector::SendHeightAndStatus(size_t n, int32_t cuffSwitchValue) {
   StartGridIfNone(mHeightAndStatusBuffer[0].mTime);
   // All five channels fill the same ticks from the same position; counting
   // them once also traces a clock jump once.
@@ -213,7 +246,7 @@ void SampleCollector::SendHeightAndStatus(DMSWrapper& engine, size_t n, int32_t 
   }
 
   for (const int32_t channel : kHeightAndStatusChannels) {
-    ChannelLine line(engine, channel);
+    ChannelLine line(mCycleLines, channel);
     for (size_t i = 0; i < n; ++i) {
       const int32_t value =
           HeightAndStatusValue(channel, mHeightAndStatusBuffer[i], cuffSwitchValue);
@@ -224,12 +257,13 @@ void SampleCollector::SendHeightAndStatus(DMSWrapper& engine, size_t n, int32_t 
   mLastHeightAndStatus = mHeightAndStatusBuffer[n - 1];
 }
 
-void SampleCollector::SendBeats(DMSWrapper& engine, size_t n) {
+void SampleCollector::SendBeats(size_t n) {
   StartGridIfNone(mBeatBuffer[0].mTime);
-  std::array<ChannelLine, 5> lines{
-      ChannelLine(engine, kFirstBeatChannel), ChannelLine(engine, kFirstBeatChannel + 1),
-      ChannelLine(engine, kFirstBeatChannel + 2), ChannelLine(engine, kFirstBeatChannel + 3),
-      ChannelLine(engine, kFirstBeatChannel + 4)};
+  std::array<ChannelLine, 5> lines{ChannelLine(mCycleLines, kFirstBeatChannel),
+                                   ChannelLine(mCycleLines, kFirstBeatChannel + 1),
+                                   ChannelLine(mCycleLines, kFirstBeatChannel + 2),
+                                   ChannelLine(mCycleLines, kFirstBeatChannel + 3),
+                                   ChannelLine(mCycleLines, kFirstBeatChannel + 4)};
   for (size_t i = 0; i < n; ++i) {
     const BeatToBeatSample& beat = mBeatBuffer[i];
     // A beat's values show only from the ticks after it: the ticks up to it

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "api/finapres_api_i.h"
+#include "support/mvx_string.h"
 
 namespace corvane {
 
@@ -40,9 +41,10 @@ class SampleCollector {
   // Gives the grid its origin from the first record of whichever kind comes
   // first after a flush, so no tick loop starts from time 0.
   void StartGridIfNone(uint64_t firstTime);
-  void SendPressure(DMSWrapper& engine, size_t n);
-  void SendHeightAndStatus(DMSWrapper& engine, size_t n, int32_t cuffSwitchValue);
-  void SendBeats(DMSWrapper& engine, size_t n);
+  // Each step puts its channels' lines into mCycleLines.
+  void SendPressure(size_t n);
+  void SendHeightAndStatus(size_t n, int32_t cuffSwitchValue);
+  void SendBeats(size_t n);
 
   std::shared_ptr<FinapresAPI_I> mDevice;
   std::vector<HeightAndStatusSample> mHeightAndStatusBuffer;
@@ -50,7 +52,10 @@ class SampleCollector {
   std::vector<PressureSample> mPressureBuffer;
   std::vector<MarkerSample> mMarkerBuffer;
   HeightAndStatusSample mLastHeightAndStatus{};
-  uint64_t mGridTime = 0;                      // where the beat channels stand; 0 = none
+  uint64_t mGridTime = 0;                     // where the beat channels stand; 0 = none
+  uint64_t mLastPressureTime = 0;             // of the newest pressure record; 0 = none
+  int32_t mHeldPressure = 0;                  // its channel 1 value, held over lost ticks
+  std::vector<MVX::MVXString> mCycleLines;    // the lines of the fetch cycle under way
   std::array<uint16_t, 5> mHeldBeatValues{};  // systolic, mean, diastolic, rate, interval
 };
 

@@ -19,7 +19,7 @@ constexpr int64_t kKeepAliveDueMs = 500;
 constexpr int64_t kPollBudgetMs = 3;
 constexpr uint32_t kZeroHcuPauseMs = 500;
 constexpr int64_t kModeSettleMs = 500;
-constexpr int64_t kClearErrorMs = 100;
+constexpr int64_t kClearErrorPeriodMs = 1000;
 constexpr int32_t kPhysioCalOffBeats = 4;
 constexpr int32_t kStampWrap = 30000;
 constexpr int32_t kCounterRange = 65536;
@@ -57,6 +57,17 @@ int32_t CopyText(const std::string& text, char* buffer, uint16_t* length) {
   return dmsError_NoError;
 }
 
+// Whether the receive buffer holds bytes that a read without waiting can get
+// further with: a read over noise skips a single byte, so Poll goes on
+// through noise to the frames behind it. A frame still arriving waits for
+// the next pass.
+bool MoreToScan(const ReceiveBuffer& buffer) {
+  const auto& b = buffer.mBytes;
+  if (buffer.mFill < kFrameOverhead) return false;
+  const bool header = b[0] == kFrameMarker && b[1] != 0 && b[2] == b[1] && b[3] == kFrameMarker;
+  return !header || buffer.mFill >= b[1] + 5u;
+}
+
 }  // namespace
 
 FinapresNanoDriver::FinapresNanoDriver(const std::vector<MVX::MVXString>& ports,
@@ -65,6 +76,7 @@ FinapresNanoDriver::FinapresNanoDriver(const std::vector<MVX::MVXString>& ports,
       mKeepAliveTimer(kLinkPeriodMs, clock),
       mLinkTimer(kLinkPeriodMs, clock),
       mHangUpRetryTimer(kHangUpRetryMs, clock),
+      mClearErrorTimer(kClearErrorPeriodMs, clock),
       mReceive([this](uint8_t* buffer, size_t capacity) { return mPort.Read(buffer, capacity); }) {
   SearchPorts(ports);
   mStatus.mBusy = 0;
@@ -183,9 +195,13 @@ bool FinapresNanoDriver::Poll() {
   const int64_t budgetEnd = mClock.NowMs() + kPollBudgetMs;
   bool handled = false;
   NanoMessage message;
-  while (ReadMessage(mReceive, message, 0, mClock)) {
-    HandleMessage(message);
-    handled = true;
+  for (;;) {
+    if (ReadMessage(mReceive, message, 0, mClock)) {
+      HandleMessage(message);
+      handled = true;
+    } else if (!MoreToScan(mReceive)) {
+      break;
+    }
     if (mClock.NowMs() >= budgetEnd) break;
   }
   if (mDriverState == kModeMeasure && mKeepAliveTimer.Remaining() < kKeepAliveDueMs) {
@@ -300,6 +316,8 @@ void FinapresNanoDriver::HandleStatus(const NanoMessage& message) {
       mLastStatus.mError = nano::kNoPulseError;
     }
   }
+  // Gone: the next error is news again, to log and to clear at once.
+  if (mLastStatus.mError == 0) mStandingError = 0;
   if (mLastStatus.mError != 0) {
     const std::wstring error = std::to_wstring(mLastStatus.mError);
     MVX_TRACE(MVX::kUnitNanoDriver, L"  !!! mLastStatus.mError: " + error);
@@ -428,6 +446,11 @@ void FinapresNanoDriver::StartDemonstration() {
   mDemo.systolic = static_cast<int32_t>(mDemo.basePressure);
   mDemo.diastolic = static_cast<int32_t>(mDemo.basePressure);
   mDriverState = kDemoState;
+  // The start emptied the rings before the mode was set; what came in since
+  // carries the unit's own pressure and has no place in a demonstration.
+  mPressureRing.Clear();
+  mHeightRing.Clear();
+  mBeatRing.Clear();
   mDemo.baseHeartRate = 60 + (random() * 10 / 32767 - 5);
 }
 
@@ -520,21 +543,26 @@ int32_t FinapresNanoDriver::DMS_GetStatus(DMSStatus* status) {
 
 int32_t FinapresNanoDriver::DMS_ClearError() {
   Poll();
-  if (mLastStatus.mError == 0) return dmsError_NoError;
-  const int64_t start = mClock.NowMs();
-  while (mLastStatus.mError != 0) {
-    if (mClock.NowMs() - start >= kClearErrorMs) break;
-    const uint8_t error = mLastStatus.mError;
-    if (error < nano::kPermanentErrorFlag && mStatus.mError == 0) {
-      mStatus.mError = kDeviceErrorBase + error;
+  const uint8_t error = mLastStatus.mError;
+  if (error == 0) return dmsError_NoError;
+  const bool standing = error == mStandingError;
+  if (error < nano::kPermanentErrorFlag && mStatus.mError == 0) {
+    mStatus.mError = kDeviceErrorBase + error;
+    if (!standing) {
       Log(L"!!! FinapresNanoDriver::DMS_ClearError() error " + std::to_wstring(mStatus.mError));
     }
-    mLastStatus.mError = 0;
-    Poll();
-    Exchange(nano::MakeEvent(nano::kEventClearError));
-    if ((mLastStatus.mError & nano::kPermanentErrorFlag) != 0) break;
-    Exchange(nano::MakeStatusRequest());
   }
+  mLastStatus.mError = 0;
+  // The engine asks at every pass. An error whose cause stays is asked to
+  // clear once a second, not at every pass: that would flood the link and
+  // the log for as long as it stands, and would not clear it any sooner.
+  if (standing && !mClearErrorTimer.Elapsed()) return dmsError_NoError;
+  mStandingError = error;
+  mClearErrorTimer.Restart();
+  Poll();
+  Exchange(nano::MakeEvent(nano::kEventClearError));
+  if ((mLastStatus.mError & nano::kPermanentErrorFlag) != 0) return dmsError_NoError;
+  Exchange(nano::MakeStatusRequest());
   return dmsError_NoError;
 }
 

@@ -134,6 +134,8 @@ class FinapresNanoDriver : public FinapresAPI_I {
   MVX::IntervalTimer mKeepAliveTimer;              // 1000 ms, while measuring
   MVX::IntervalTimer mLinkTimer;                   // restarted by every valid frame
   MVX::IntervalTimer mHangUpRetryTimer;            // paces re-opening a hung-up port
+  MVX::IntervalTimer mClearErrorTimer;             // paces clearing a standing error
+  uint8_t mStandingError = 0;                      // the device error last asked to clear
   bool mHungUp = false;                            // the port hung up and is not back yet
   COMPort mPort;                                   // the unit's serial port
   ReceiveBuffer mReceive;                          // refills from mPort

@@ -98,6 +98,35 @@ TEST_F(SampleCollectorTest, PressureLineAndCountAtMost32PerCycle) {
   EXPECT_TRUE(device->markers.empty());
 }
 
+TEST_F(SampleCollectorTest, LostPressureSamplesHoldTheirTicks) {
+  struct Step {
+    std::vector<uint64_t> ticks;  // record times, in periods from kT0 (x10: tenths)
+    std::string values;           // channel 1 of the cycle
+  };
+  // Values: 1 mmHg (80) per record, counting up.
+  const std::vector<Step> steps = {
+      {{0, 10, 30}, ",80,160,160,240"},  // counter 2 lost: its tick holds counter 1's value
+      {{42}, ",320"},                    // 1.2 periods later: jitter, nothing lost
+      {{70}, ",320,320,400"},            // 2.8 periods: two lost, across cycles
+      {{70, 60}, ",480,560"},            // at or before the last time: kept, nothing held
+      {{80, 95}, ",560,640,720"},        // 2 periods from the earlier time; then 1.5: none
+      {{95 + 120020}, ",800"},           // over 60 s on: a clock jump, not filled
+  };
+  uint16_t mmHg = 1;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.values);
+    for (const uint64_t t : step.ticks)
+      device->pressure.push_back(Pressure(kT0 + t * kTick / 10, mmHg++));
+    EXPECT_EQ(Values(Cycle(), 1), step.values);
+  }
+  EXPECT_EQ(TraceCount("!!! Pressure time jumped ahead by 60010 ms"), 1u);
+
+  // A start begins afresh: no hold from the last recording's time.
+  collector.FlushSamples();
+  device->pressure = {Pressure(kT0 + 200000 * kTick, 5)};
+  EXPECT_EQ(Values(Cycle(), 1), ",400");
+}
+
 TEST_F(SampleCollectorTest, ConversionOfEveryHeightAndStatusChannel) {
   device->pressure = {Pressure(kT0, 0)};
   DMSStatus status{};

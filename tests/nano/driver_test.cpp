@@ -397,6 +397,66 @@ TEST(NanoDriver, PhysioCalOffGoesOutAfterTheFourthValidBeat) {
   EXPECT_EQ(std::count(requests.begin(), requests.end(), "h00"), 1);
 }
 
+TEST(NanoDriver, PollReadsThroughNoiseToEveryFrameWaiting) {
+  Rig rig;
+  // 300 noise bytes (never a frame marker) before every 20th frame.
+  const Bytes noise(300, 0x55);
+  Bytes line;
+  constexpr uint16_t kFrames = 100;
+  for (uint16_t i = 0; i < kFrames; ++i) {
+    if (i % 20 == 0) line = Cat({line, noise});
+    line = Cat({line, DataFrame(i, 1000)});
+  }
+  rig.unit.Send(line);
+  // Paced as the engine polls (a status query per pass, every 20 ms): 300
+  // bytes once took 300 passes.
+  DMSStatus status{};
+  for (int pass = 0; pass < 60 && rig.driver.DMS_GetPressureNbrSamples() < kFrames; ++pass) {
+    ASSERT_EQ(rig.driver.DMS_GetStatus(&status), 0);
+    EXPECT_NE(status.mError, FinapresNanoDriver::kLinkSilenceError) << "pass " << pass;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(rig.driver.DMS_GetPressureNbrSamples(), kFrames);
+  EXPECT_EQ(rig.log.LogCount(L"sequence error"), 0u);
+}
+
+TEST(NanoDriver, AStandingErrorIsClearedOnceASecondAndLoggedOnce) {
+  Rig rig;
+  const Bytes failing = StatusFrame(0x30, 17, 0, 0x40, 0x81);
+  rig.unit.SetStatusFrame(failing);
+  // 10 s of the engine's passes, the unit's status frames showing the error
+  // all along.
+  DMSStatus status{};
+  int reported = 0;
+  const int64_t start = rig.clock.NowMs();
+  for (int pass = 0; pass < 100; ++pass) {
+    rig.unit.Send(failing);
+    rig.driver.DMS_ClearError();
+    ASSERT_EQ(rig.driver.DMS_GetStatus(&status), 0);
+    if (status.mError == 0x111) ++reported;
+    rig.clock.Advance(100);
+  }
+  const int64_t seconds = (rig.clock.NowMs() - start) / 1000;
+  const std::vector<std::string> requests = rig.unit.Requests();
+  const auto clears = std::count(requests.begin(), requests.end(), "e06");
+  EXPECT_GE(clears, seconds - 1);
+  EXPECT_LE(clears, seconds + 1) << "the first at once, then one a second";
+  EXPECT_EQ(rig.log.LogCount(L"!!! FinapresNanoDriver::DMS_ClearError() error 273"), 1u);
+  EXPECT_GT(reported, 90) << "the engine learns the error while it stands";
+
+  // Once cleared, the same error is news again.
+  rig.unit.SetStatusFrame(StatusFrame(0x30, 0, 0, 0x40, 0x81));
+  rig.unit.Send(StatusFrame(0x30, 0, 0, 0x40, 0x81));
+  rig.Drain();
+  rig.unit.Send(failing);
+  rig.Drain();
+  rig.unit.ClearRequests();
+  rig.driver.DMS_ClearError();
+  EXPECT_EQ(rig.log.LogCount(L"!!! FinapresNanoDriver::DMS_ClearError() error 273"), 2u);
+  const std::vector<std::string> again = rig.unit.Requests();
+  EXPECT_EQ(std::count(again.begin(), again.end(), "e06"), 1);
+}
+
 TEST(NanoDriver, LinkSilenceAndAFreshDriver) {
   Rig rig;
   DMSStatus status{};
@@ -447,11 +507,17 @@ TEST(NanoDriver, LinkSilenceAndAFreshDriver) {
 
 TEST(NanoDriver, DemonstrationEndsWhenARealModeIsAsked) {
   Rig rig;
+  // Frames that came in between the start's flush and the mode change carry
+  // the unit's own pressure: the demonstration does not record them.
+  rig.unit.Send(Cat({DataFrame(0, 500), DataFrame(1, 500)}));
+  rig.Drain();
+  ASSERT_EQ(rig.driver.DMS_GetPressureNbrSamples(), 2);
   ASSERT_EQ(rig.driver.DMS_SetMode(6), 0);
+  EXPECT_EQ(rig.driver.DMS_GetPressureNbrSamples(), 0);
   EXPECT_EQ(rig.driver.DriverState(), 6);
   EXPECT_TRUE(rig.unit.Requests() == std::vector<std::string>({"m", "s"}));
   Bytes second;
-  for (uint16_t i = 0; i < 400; ++i) second = Cat({second, DataFrame(i, 500)});
+  for (uint16_t i = 2; i < 402; ++i) second = Cat({second, DataFrame(i, 500)});
   rig.unit.Send(second);
   while (rig.driver.DMS_GetPressureNbrSamples() < 400) rig.driver.Poll();
   std::vector<PressureSample> made(400);
@@ -468,7 +534,7 @@ TEST(NanoDriver, DemonstrationEndsWhenARealModeIsAsked) {
   ASSERT_EQ(rig.driver.DMS_SetMode(3), 0);
   EXPECT_EQ(rig.driver.DriverState(), 3);
   rig.driver.DMS_GetPressureSamples(nullptr, nullptr);
-  rig.unit.Send(Cat({DataFrame(400, 777), DataFrame(401, 777)}));
+  rig.unit.Send(Cat({DataFrame(402, 777), DataFrame(403, 777)}));
   while (rig.driver.DMS_GetPressureNbrSamples() < 2) rig.driver.Poll();
   count = 2;
   rig.driver.DMS_GetPressureSamples(&count, made.data());

@@ -27,6 +27,9 @@ class ScriptedBackEnd : public FakeBackEnd {
   uint16_t pressureEveryFetch = 0;
   FakeClock* clock = nullptr;
   int64_t fetchCostMs = 0;
+  // With pressureEveryFetch: each fetch also queues a height-and-status
+  // record at the time of its last pressure record.
+  bool heightEveryFetch = false;
 
   int32_t DMS_SetMode(int32_t mode) override {
     std::lock_guard lock(mutex);
@@ -46,6 +49,8 @@ class ScriptedBackEnd : public FakeBackEnd {
       nextTime += kSamplePeriodTicks;
     }
     *count = n;
+    if (heightEveryFetch && n > 0)
+      heightAndStatus.push_back({nextTime - kSamplePeriodTicks, 0, 0, {}});
     calls.emplace_back("PressureFetch");
     if (clock != nullptr) clock->Advance(fetchCostMs);
     return 0;
@@ -82,10 +87,10 @@ inline std::vector<std::string> ReadThrough(EngineHarness& h,
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
     const auto now = std::chrono::steady_clock::now();
-    const auto left = deadline > now ? std::chrono::duration_cast<std::chrono::milliseconds>(
-                                           deadline - now)
-                                           .count()
-                                     : 0;
+    const auto left =
+        deadline > now
+            ? std::chrono::duration_cast<std::chrono::milliseconds>(deadline - now).count()
+            : 0;
     const std::string line = h.Read(static_cast<uint32_t>(left));
     if (line == "<none>") {
       lines.push_back(line);
@@ -97,7 +102,8 @@ inline std::vector<std::string> ReadThrough(EngineHarness& h,
 }
 
 inline std::vector<std::string> ReadThroughOK(EngineHarness& h, bool keepData = false) {
-  return ReadThrough(h, [](const std::string& line) { return line == "<OK"; }, keepData);
+  return ReadThrough(
+      h, [](const std::string& line) { return line == "<OK"; }, keepData);
 }
 
 // The call log from `from` on, without the calls that every pass makes (the

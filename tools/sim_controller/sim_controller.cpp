@@ -90,8 +90,9 @@ int32_t SimController::Connect() {
   // when the host connects again.
   const bool first = session_connects_ == 0;
   if (session_connects_ < std::numeric_limits<uint32_t>::max()) ++session_connects_;
-  const int32_t result = first ? settings_.connect_result
-                               : settings_.connect_result_after_first.value_or(settings_.connect_result);
+  const int32_t result =
+      first ? settings_.connect_result
+            : settings_.connect_result_after_first.value_or(settings_.connect_result);
   if (result != dmsError_NoError && result != dmsError_Online) return result;
   if (!connected_) {
     connected_ = true;
@@ -221,7 +222,9 @@ int32_t SimController::SetCuffSwitching(int32_t cuff) {
 int32_t SimController::GetPatientData(PatientData* data) { return Read(data, patient_); }
 int32_t SimController::SetPatientData(PatientData data) { return Write(patient_, data, true); }
 int32_t SimController::GetPhysioCal(int32_t* on) { return Read(on, physiocal_); }
-int32_t SimController::SetPhysioCal(int32_t on) { return Write(physiocal_, on, on == 0 || on == 1); }
+int32_t SimController::SetPhysioCal(int32_t on) {
+  return Write(physiocal_, on, on == 0 || on == 1);
+}
 
 int32_t SimController::GetInternalStatus(void* record) {
   Lock lock(mutex_);
@@ -338,10 +341,12 @@ void SimController::ProduceSampleLocked(uint64_t stamp) {
     case kModeTestSquare: {
       // Phase in whole samples times hertz keeps the edges exact for round frequencies.
       const double cycle = static_cast<double>(mode_sample_) * square_hertz_;
-      const bool high = std::fmod(cycle, static_cast<double>(kSamplesPerSecond)) < kSamplesPerSecond / 2.0;
+      const bool high =
+          std::fmod(cycle, static_cast<double>(kSamplesPerSecond)) < kSamplesPerSecond / 2.0;
       pressure.mPressure =
           high ? static_cast<uint16_t>(square_mmHg_ + kSquareAmplitudeMmHg)
-               : static_cast<uint16_t>(std::max(square_mmHg_, kSquareAmplitudeMmHg) - kSquareAmplitudeMmHg);
+               : static_cast<uint16_t>(std::max(square_mmHg_, kSquareAmplitudeMmHg) -
+                                       kSquareAmplitudeMmHg);
       break;
     }
     case kModeTestSimulate: {
@@ -354,7 +359,9 @@ void SimController::ProduceSampleLocked(uint64_t stamp) {
       return;
   }
   ++mode_sample_;
-  PushBounded(pressure_, pressure, kMaxSampleRecords);
+  // A lost pressure sample leaves a gap in the stamps; its other records come.
+  const uint32_t drop = settings_.pressure_drop_every;
+  if (drop == 0 || mode_sample_ % drop != 0) PushBounded(pressure_, pressure, kMaxSampleRecords);
   HeightAndStatusSample status{};
   status.mTime = stamp;
   status.mHeight = height;
@@ -383,7 +390,8 @@ void SimController::StopLocked(uint64_t now, bool slowly) {
 
 void SimController::ArmInjectionsLocked(InjectFrom reference, uint64_t start) {
   if (settings_.inject_from != reference) return;
-  error_injection_ = {settings_.error_code != dmsError_NoError, start + settings_.error_at_ms * kTicksPerMs};
+  error_injection_ = {settings_.error_code != dmsError_NoError,
+                      start + settings_.error_at_ms * kTicksPerMs};
   warning_injection_ = {settings_.warning_code != 0, start + settings_.warning_at_ms * kTicksPerMs};
 }
 
@@ -404,8 +412,8 @@ DMSStatus SimController::StatusLocked() const {
   status.mChannel10 = (measuring && physiocal_ != 0) ? wave_.BeatsUntilCalibration() : 0;
   const double seconds = static_cast<double>(mode_sample_) / static_cast<double>(kSamplesPerSecond);
   status.mChannel11 =
-      measuring ? static_cast<int32_t>(
-                      std::lround(kLightLevel + kLightSwing * std::sin(2.0 * kPi * seconds / kLightPeriodS)))
+      measuring ? static_cast<int32_t>(std::lround(
+                      kLightLevel + kLightSwing * std::sin(2.0 * kPi * seconds / kLightPeriodS)))
                 : kLightDark;
   status.mHCUStatus = hcu_status_;
   status.mExtra1 = wave_.Calibrations();
@@ -445,7 +453,8 @@ template <typename Record>
 uint16_t SimController::Count(const std::deque<Record>& queue) {
   Lock lock(mutex_);
   CatchUpLocked();
-  return static_cast<uint16_t>(std::min<size_t>(queue.size(), std::numeric_limits<uint16_t>::max()));
+  return static_cast<uint16_t>(
+      std::min<size_t>(queue.size(), std::numeric_limits<uint16_t>::max()));
 }
 
 // Fetches answer even when disconnected: the queues are empty then.

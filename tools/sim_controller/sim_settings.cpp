@@ -70,7 +70,8 @@ bool ParseInjectFrom(std::string_view text, InjectFrom& out) {
 // Returns false for a known key with a bad value; `known` tells the two apart.
 bool ApplyEntry(std::string_view key, std::string_view value, SimSettings& s, bool& known) {
   known = true;
-  if (key == "connect_result") return ParseNumber<int32_t>(value, 0, kLastResultCode, s.connect_result);
+  if (key == "connect_result")
+    return ParseNumber<int32_t>(value, 0, kLastResultCode, s.connect_result);
   if (key == "connect_result_after_first") {
     // Any code, negative ones included: a device may answer anything.
     int32_t result = 0;
@@ -83,7 +84,8 @@ bool ApplyEntry(std::string_view key, std::string_view value, SimSettings& s, bo
   }
   if (key == "serial") return ParseText(value, s.serial);
   if (key == "version") return ParseText(value, s.version);
-  if (key == "hcu_status") return ParseNumber<int32_t>(value, kHcuNotConnected, kHcuZeroed, s.hcu_status);
+  if (key == "hcu_status")
+    return ParseNumber<int32_t>(value, kHcuNotConnected, kHcuZeroed, s.hcu_status);
   if (key == "zero_ms") return ParseNumber<uint32_t>(value, 0, kMaxDelayMs, s.zero_ms);
   if (key == "zero_fails") return ParseFlag(value, s.zero_fails);
   if (key == "cuff_switch_result") {
@@ -104,7 +106,12 @@ bool ApplyEntry(std::string_view key, std::string_view value, SimSettings& s, bo
   if (key == "seed") {
     return ParseNumber<uint64_t>(value, 0, std::numeric_limits<uint64_t>::max(), s.seed);
   }
-  if (key == "markers") return ParseNumber<uint32_t>(value, 0, kMaxMarkerIntervalS, s.marker_interval_s);
+  if (key == "markers")
+    return ParseNumber<uint32_t>(value, 0, kMaxMarkerIntervalS, s.marker_interval_s);
+  if (key == "pressure_drop_every") {
+    return ParseNumber<uint32_t>(value, 0, std::numeric_limits<uint32_t>::max(),
+                                 s.pressure_drop_every);
+  }
   known = false;
   return false;
 }
@@ -117,7 +124,8 @@ ParsedSettings ParseSimSettings(std::string_view text) {
   while (!text.empty()) {
     const size_t end_of_line = text.find('\n');
     std::string_view line = text.substr(0, end_of_line);
-    text = end_of_line == std::string_view::npos ? std::string_view{} : text.substr(end_of_line + 1);
+    text =
+        end_of_line == std::string_view::npos ? std::string_view{} : text.substr(end_of_line + 1);
     ++line_number;
 
     line = Trim(line.substr(0, line.find('#')));

@@ -40,7 +40,8 @@ struct SimSettings {
   double systolic = 122.0;
   double diastolic = 75.0;
   uint64_t seed = 1;
-  uint32_t marker_interval_s = 0;  // 0: no markers
+  uint32_t marker_interval_s = 0;    // 0: no markers
+  uint32_t pressure_drop_every = 0;  // every n-th pressure record is lost; 0: none
 
   bool operator==(const SimSettings&) const = default;
 };
