@@ -121,24 +121,38 @@ bool FinapresNanoDriver::ProbePort(const MVX::MVXString& port) {
   mBootloaderRecord.fill(0);
   mHardwareRecord.fill(0);
   mFirmwareRecord.fill(0);
+  mPortLost = false;
   Poll();
-  if (!Exchange(nano::MakeVersionRequest(nano::kVersionFirmware))) return false;
+  NanoMessage reply = nano::MakeVersionRequest(nano::kVersionFirmware);
+  if (!SendAndWait(reply, kReplyTimeoutMs)) return false;
+  // A line that echoes what it is sent answers with the request itself: only
+  // a reply that carries a version record comes from a unit.
+  const nano::VersionFrame version = nano::DecodeVersion(reply);
+  if (!IsVersionRecord(version.structure)) {
+    Log(L"Nano Driver: no Vive Zore on " + port +
+        L": the reply to the version request holds no version record");
+    return false;
+  }
   // A unit that waits in its bootloader, or that an installed image calls
   // for, is updated before it is used; one that cannot be is not kept.
   DriverUpdateLink link(*this);
   FirmwareUpdate update(link, mClock, MVX::HostProgressWindows());
   FirmwareImage image;
-  return update.CheckUnit(image, FirmwareOfUnit());
+  return update.CheckUnit(image, UnitOf(version));
 }
 
-std::optional<UnitFirmware> FinapresNanoDriver::FirmwareOfUnit() const {
-  // The record stays all zeros until a unit has sent one.
-  if (std::all_of(mFirmwareRecord.begin(), mFirmwareRecord.end(),
-                  [](uint8_t b) { return b == 0; })) {
-    return std::nullopt;
-  }
-  const nano::VersionNumbers v = nano::DecodeVersionNumbers(mFirmwareRecord.data());
-  return UnitFirmware{v.hardwareId, {v.major, v.minor, v.patch, v.revision}};
+bool FinapresNanoDriver::IsVersionRecord(char structure) {
+  return structure == 'N' || structure == 'B' || structure == 'I' || structure == 'O';
+}
+
+UnitFirmware FinapresNanoDriver::UnitOf(const nano::VersionFrame& version) {
+  // Bootloader records carry the hardware where the firmware's does; a
+  // record of zeros names hardware 0. Only the firmware's record tells the
+  // program's version: a unit that sent another is taken as running 0.0.0.0.
+  const nano::VersionNumbers v = nano::DecodeVersionNumbers(version.record.data());
+  UnitFirmware unit{v.hardwareId, {}};
+  if (version.structure == 'N') unit.version = {v.major, v.minor, v.patch, v.revision};
+  return unit;
 }
 
 // ---- link ----------------------------------------------------------------
@@ -155,7 +169,8 @@ bool FinapresNanoDriver::SendAndWait(NanoMessage& request, uint32_t timeoutMs) {
     const int64_t left = std::max<int64_t>(0, deadline - mClock.NowMs());
     if (mPort.Write(request.Frame(), request.FrameSize(), static_cast<uint32_t>(left))) break;
     MVX_TRACE(MVX::kUnitNanoDriver, L"Send failed.");
-    Log(L"!!! Nano driver: Failed to send '" + Letter(letter) + L"' message");
+    // While the port stays away the attempts go on; the log tells it once.
+    if (!mPortLost) Log(L"!!! Nano driver: Failed to send '" + Letter(letter) + L"' message");
     if (++failures >= 2) return false;
     if (!Reconnect()) {
       // Keep trying from Poll while a unit that was found is away.
@@ -232,9 +247,12 @@ void FinapresNanoDriver::RecoverFromHangUp() {
 }
 
 bool FinapresNanoDriver::Reconnect() {
-  Log(L"!!! Nano Driver trying port reconnect");
-  // Attempts repeat while the device is away; hosts count the reopenings.
+  MVX_TRACE(MVX::kUnitNanoDriver, L"!!! trying port reconnect");
+  if (!mPortLost) Log(L"!!! Nano Driver trying port reconnect");
+  // Attempts repeat while the device is away, logged once; hosts count the
+  // reopenings.
   const bool reopened = mPort.Open(mPort.PortName(), static_cast<int32_t>(mPort.BaudRate()));
+  mPortLost = !reopened;
   if (reopened) Log(L"!!! Nano Driver port reconnected");
   return reopened;
 }

@@ -106,8 +106,11 @@ class FinapresNanoDriver : public FinapresAPI_I {
 
   bool SearchPorts(const std::vector<MVX::MVXString>& ports);
   bool ProbePort(const MVX::MVXString& port);
-  // The unit's 'N' record, when it has sent one.
-  std::optional<UnitFirmware> FirmwareOfUnit() const;
+  // Whether a version reply's structure letter is a unit's version record:
+  // the firmware's 'N' or a bootloader record 'B', 'I' or 'O'.
+  static bool IsVersionRecord(char structure);
+  // The hardware and firmware version a version reply tells of the unit.
+  static UnitFirmware UnitOf(const nano::VersionFrame& version);
   int32_t StartMeasurement(uint8_t subCommand);
   bool QueryMode(uint32_t timeoutMs, int32_t* mode);
   int32_t StopTest();
@@ -137,6 +140,7 @@ class FinapresNanoDriver : public FinapresAPI_I {
   MVX::IntervalTimer mClearErrorTimer;             // paces clearing a standing error
   uint8_t mStandingError = 0;                      // the device error last asked to clear
   bool mHungUp = false;                            // the port hung up and is not back yet
+  bool mPortLost = false;                          // the last reopening failed; logged once
   COMPort mPort;                                   // the unit's serial port
   ReceiveBuffer mReceive;                          // refills from mPort
   nano::StatusFrame mLastStatus;                   // the latest 's' frame

@@ -200,6 +200,15 @@ void FirmwareImage::Load(std::optional<uint32_t> unitHardware) {
                               std::to_wstring(kBlockDataBytes) + L" bytes a wrist unit takes");
     return;
   }
+  // The unit waits for the declared length after erasing itself: a length
+  // beyond the data could never be reached, and the unit would be left
+  // erased. A shorter one is the unit's to judge (it may expect padding).
+  const int64_t declared = value(kLength);
+  if (declared < 0 || declared > static_cast<int64_t>(data.size())) {
+    LogRefusal(mFileName, L"declares " + std::to_wstring(declared) + L" bytes but holds " +
+                              std::to_wstring(data.size()));
+    return;
+  }
   // Written onto other hardware an image would leave the unit unusable.
   const int64_t hardware = value(kHardware);
   if (mHardwareId && hardware != static_cast<int64_t>(*mHardwareId)) {
@@ -209,7 +218,7 @@ void FirmwareImage::Load(std::optional<uint32_t> unitHardware) {
   }
 
   mImageVersion = {value(kMajor), value(kMinor), value(kPatch), value(kRevision)};
-  mDeclaredLength = static_cast<uint32_t>(value(kLength));
+  mDeclaredLength = static_cast<uint32_t>(declared);
   mChecksum = static_cast<uint8_t>(value(kCrc) & 0xFF);
   mData = std::move(data);
   mBlockCursor = 0;

@@ -79,14 +79,12 @@ FirmwareUpdate::FirmwareUpdate(UpdateLink& link, const LinkClock& clock,
                                MVX::ProgressWindows* windows)
     : mLink(link), mClock(clock), mWindows(windows), mTimer(0, clock) {}
 
-bool FirmwareUpdate::CheckUnit(FirmwareImage& image, const std::optional<UnitFirmware>& unit) {
-  image.Load(unit ? std::optional<uint32_t>(unit->hardwareId) : std::nullopt);
+bool FirmwareUpdate::CheckUnit(FirmwareImage& image, const UnitFirmware& unit) {
+  image.Load(unit.hardwareId);
   // No reply to this first query says nothing about the bootloader: the unit
   // answered the version request, so it is taken as running normally.
-  const bool inBootloader = InBootloader(mLink.QueryMode(kQueryTimeoutMs));
-  if (!inBootloader) {
-    return !image.NeedsUpdate(unit ? unit->version : FirmwareVersion{}) || Run(image);
-  }
+  const bool inBootloader = InBootloader(QueryMode(kQueryTimeoutMs));
+  if (!inBootloader) return !image.NeedsUpdate(unit.version) || Run(image);
   if (!image.IsLoaded()) {
     // Erasing without data to write would leave the unit with no program.
     Log(L"!!! Nano Driver: the wrist unit waits in its bootloader and no firmware image is "
@@ -107,11 +105,11 @@ bool FirmwareUpdate::Run(FirmwareImage& image) {
 
 bool FirmwareUpdate::EnterBootloader() {
   mTimer.SetPeriod(kEnterBudgetMs);
-  std::optional<nano::ModeFrame> mode = mLink.QueryMode(kQueryTimeoutMs);
+  std::optional<nano::ModeFrame> mode = QueryMode(kQueryTimeoutMs);
   while (mode && mode->busy != 0 && !mTimer.Elapsed()) {
     mClock.SleepMs(kBusyPollMs);
     ShowTimedProgress(kEnterBase, kEnterSpan);
-    mode = mLink.QueryMode(kQueryTimeoutMs);
+    mode = QueryMode(kQueryTimeoutMs);
   }
   if (InBootloader(mode)) return true;
 
@@ -121,10 +119,10 @@ bool FirmwareUpdate::EnterBootloader() {
   mClock.SleepMs(kModePollMs);
   while (!mTimer.Elapsed()) {
     mClock.SleepMs(kModePollMs);
-    if (InBootloader(mLink.QueryMode(kQueryTimeoutMs))) break;
+    if (InBootloader(QueryMode(kQueryTimeoutMs))) break;
     ShowTimedProgress(kEnterBase, kEnterSpan);
   }
-  if (InBootloader(mLink.QueryMode(kQueryTimeoutMs))) return true;
+  if (InBootloader(QueryMode(kQueryTimeoutMs))) return true;
   Log(L"!!! Nano Driver: failed to change to bootloader mode during patching");
   return false;
 }
@@ -140,7 +138,7 @@ bool FirmwareUpdate::Erase(const FirmwareImage& image) {
   mTimer.SetPeriod(kEraseBudgetMs);
   while (!mTimer.Elapsed()) {
     ShowTimedProgress(kEraseBase, kEraseSpan);
-    const std::optional<nano::ModeFrame> mode = mLink.QueryMode(kEraseQueryTimeoutMs);
+    const std::optional<nano::ModeFrame> mode = QueryMode(kEraseQueryTimeoutMs);
     if (!mode) continue;
     if (mode->busy == 0 && (mode->eraseState == 1 || mode->eraseState == 2)) break;
     mClock.SleepMs(kModePollMs);
@@ -208,13 +206,24 @@ bool FirmwareUpdate::Restart() {
     ShowTimedProgress(kRestartBase, kRestartSpan);
     if (SendVersionRequest(mLink)) break;
   }
-  const std::optional<nano::ModeFrame> mode = mLink.QueryMode(kQueryTimeoutMs);
+  const std::optional<nano::ModeFrame> mode = QueryMode(kQueryTimeoutMs);
   if (mode && mode->busy == 0 && mode->mode == kNormalMode) {
     Log(L" Nano Driver: Image update complete and wrist unit rebooted");
     return true;
   }
   Log(L"  !!! Nano Driver: Wrist unit Reboot didn't complete successfully");
   return false;
+}
+
+std::optional<nano::ModeFrame> FirmwareUpdate::QueryMode(uint32_t timeoutMs) {
+  const int64_t asked = mClock.NowMs();
+  std::optional<nano::ModeFrame> mode = mLink.QueryMode(timeoutMs);
+  if (!mode) {
+    const int64_t pace = std::max<int64_t>(timeoutMs, kFailedQueryPaceMs);
+    const int64_t spent = mClock.NowMs() - asked;
+    if (spent < pace) mClock.SleepMs(static_cast<uint32_t>(pace - spent));
+  }
+  return mode;
 }
 
 // A phase's time running out shows one short of its share: the bar reaches

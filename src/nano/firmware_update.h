@@ -62,10 +62,10 @@ class UpdateLink {
   virtual void StartMeasurement(uint8_t subCommand) = 0;
 };
 
-// The unit's 'N' version record, as far as the update uses it.
+// What the unit's version reply tells, as far as the update uses it.
 struct UnitFirmware {
-  uint16_t hardwareId = 0;
-  FirmwareVersion version;
+  uint16_t hardwareId = 0;  // from any version record; 0 from one of zeros
+  FirmwareVersion version;  // the running program's; 0.0.0.0 when not told
 };
 
 class FirmwareUpdate {
@@ -80,15 +80,19 @@ class FirmwareUpdate {
   // A unit that keeps asking for the same block more often than this in a
   // row will not take the image.
   static constexpr uint32_t kMaxSameBlockWanted = 10;
+  // A mode query that got no answer, the unit silent or its port gone,
+  // takes at least this long before the next, so that a vanished port is
+  // not reopened in a tight loop.
+  static constexpr uint32_t kFailedQueryPaceMs = 200;
 
   // `windows` null: no progress window.
   FirmwareUpdate(UpdateLink& link, const LinkClock& clock, MVX::ProgressWindows* windows);
 
   // The search's step after a unit answered the version request: loads
-  // `image` for the unit's hardware (`unit` absent when it sent no 'N'
-  // record), asks for the mode and updates the unit when it waits in its
-  // bootloader or the image calls for it. True when the unit can be used.
-  bool CheckUnit(FirmwareImage& image, const std::optional<UnitFirmware>& unit);
+  // `image` for the unit's hardware, asks for the mode and updates the unit
+  // when it waits in its bootloader or the image calls for it. An image for
+  // other hardware is never written. True when the unit can be used.
+  bool CheckUnit(FirmwareImage& image, const UnitFirmware& unit);
 
   // The four phases with a loaded image; true when the unit restarted.
   bool Run(FirmwareImage& image);
@@ -98,6 +102,8 @@ class FirmwareUpdate {
   bool Erase(const FirmwareImage& image);
   bool Transfer(FirmwareImage& image);
   bool Restart();
+  // The link's mode query, paced when it fails (kFailedQueryPaceMs).
+  std::optional<nano::ModeFrame> QueryMode(uint32_t timeoutMs);
   // base + span * elapsed share of the timer's period.
   void ShowTimedProgress(int32_t base, int32_t span);
   void ShowProgress(int32_t percent);

@@ -50,13 +50,17 @@ class COMPort {
   uint32_t BaudRate() const { return mBaudRate; }
 
  private:
-  struct Handle;                 // the platform's open port (HANDLE or file descriptor)
+  struct Handle;  // the platform's open port (HANDLE or file descriptor)
+  // Windows: a cancelled read or write did not end in time; the port is
+  // closed and marked failed, so that the link reopens it.
+  void CloseAfterStuckOperation();
   friend struct COMPortTesting;  // tests reach the open port through it
 
   MVX::MVXString mPortName;         // path last opened; empty until the first open
   std::unique_ptr<Handle> mHandle;  // null while closed
   uint32_t mBaudRate = 0;           // rate last asked for
   bool mFailed = false;             // a read failed with an error since the last open
+  MVX::MVXString mLastFailedOpen;   // the port whose last open failed; empty after a success
 };
 
 // Lists the machine's serial ports as paths that COMPort::Open accepts, leaving

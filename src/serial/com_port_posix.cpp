@@ -99,12 +99,13 @@ bool COMPort::Open(const MVX::MVXString& name, int32_t baudRate) {
   // keeps out every user of this class, privileged or not.
   if (handle->fd.Get() < 0 || ::flock(handle->fd.Get(), LOCK_EX | LOCK_NB) != 0 ||
       ::ioctl(handle->fd.Get(), TIOCEXCL) != 0) {
-    com_port_log::OpenFailed(name);
+    com_port_log::OpenFailed(name, mLastFailedOpen);
     return false;
   }
   mHandle = std::move(handle);
 
   if (Configure(baudRate)) {
+    mLastFailedOpen.clear();
     com_port_log::Opened(name);
     return true;
   }

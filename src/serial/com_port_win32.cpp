@@ -3,7 +3,10 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "serial/com_port.h"
 #include "serial/com_port_log.h"
@@ -17,6 +20,9 @@ constexpr DWORD kInputQueueBytes = 32768;
 constexpr DWORD kOutputQueueBytes = 1024;
 // Longest wait of a read that did not complete at once.
 constexpr DWORD kReadWaitMs = 2;
+// Longest wait for a cancelled operation to end. A driver that never ends one
+// must not hold the module for ever: the port is closed instead.
+constexpr DWORD kCancelWaitMs = 1000;
 
 // Owns one kernel handle (file or event).
 class UniqueHandle {
@@ -34,23 +40,37 @@ class UniqueHandle {
   HANDLE mHandle;  // null or INVALID_HANDLE_VALUE when empty
 };
 
-// One overlapped operation: its record and the manual-reset event it signals.
-// Whoever abandons the operation must cancel it and wait for it (Finish with
-// a cancel) before this goes away, or the system would write into freed
-// memory later.
+// One overlapped operation: its record, the manual-reset event it signals and
+// the bytes it reads. Whoever abandons the operation must cancel it and wait
+// for it before this goes away, or the system would write into freed memory
+// later; one that does not end even then is left allocated for ever.
 struct Overlapped {
-  Overlapped() : event(CreateEventW(nullptr, TRUE, FALSE, nullptr)) { record.hEvent = event.Get(); }
-  UniqueHandle event;   // signalled when the operation ends
-  OVERLAPPED record{};  // the system's view of the operation
+  explicit Overlapped(size_t bytes = 0)
+      : event(CreateEventW(nullptr, TRUE, FALSE, nullptr)), data(bytes) {
+    record.hEvent = event.Get();
+  }
+  UniqueHandle event;         // signalled when the operation ends
+  OVERLAPPED record{};        // the system's view of the operation
+  std::vector<uint8_t> data;  // a read's bytes, never the caller's buffer
 };
 
-// Cancels an operation whose wait ended first and waits until it has ended;
-// returns the bytes it transferred before that.
-DWORD CancelAndWait(HANDLE file, Overlapped& operation) {
+// Cancels an operation whose wait ended first and waits, at most
+// kCancelWaitMs, until it has ended: the bytes it transferred before that, or
+// nothing when it did not end.
+std::optional<DWORD> CancelAndWait(HANDLE file, Overlapped& operation) {
   CancelIoEx(file, &operation.record);
+  if (WaitForSingleObject(operation.event.Get(), kCancelWaitMs) != WAIT_OBJECT_0) {
+    return std::nullopt;
+  }
   DWORD transferred = 0;
-  GetOverlappedResult(file, &operation.record, &transferred, TRUE);
+  GetOverlappedResult(file, &operation.record, &transferred, FALSE);
   return transferred;
+}
+
+// The system may still write into an operation that did not end when it was
+// cancelled: its memory stays allocated for ever.
+void Abandon(std::unique_ptr<Overlapped> operation) {
+  [[maybe_unused]] Overlapped* leaked = operation.release();
 }
 
 }  // namespace
@@ -78,7 +98,7 @@ bool COMPort::Open(const MVX::MVXString& name, int32_t baudRate) {
       std::make_unique<Handle>(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                            OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr));
   if (!handle->file.IsValid()) {
-    com_port_log::OpenFailed(name);
+    com_port_log::OpenFailed(name, mLastFailedOpen);
     return false;
   }
   mHandle = std::move(handle);
@@ -87,6 +107,7 @@ bool COMPort::Open(const MVX::MVXString& name, int32_t baudRate) {
       SetupComm(mHandle->file.Get(), kInputQueueBytes, kOutputQueueBytes) != FALSE;
   const bool configured = Configure(baudRate);
   if (queuesSet && configured) {
+    mLastFailedOpen.clear();
     com_port_log::Opened(name);
     return true;
   }
@@ -139,46 +160,68 @@ bool COMPort::Configure(int32_t baudRate) {
 bool COMPort::Write(const uint8_t* data, size_t length, uint32_t timeoutMs) {
   if (!mHandle || length > MAXDWORD) return false;
   const HANDLE file = mHandle->file.Get();
-  Overlapped operation;
-  if (!operation.event.IsValid()) return false;
+  // The bytes go from a copy that an abandoned write may keep.
+  auto operation = std::make_unique<Overlapped>(length);
+  if (!operation->event.IsValid()) return false;
+  std::copy_n(data, length, operation->data.begin());
 
   DWORD written = 0;
-  if (!WriteFile(file, data, static_cast<DWORD>(length), nullptr, &operation.record)) {
+  if (!WriteFile(file, operation->data.data(), static_cast<DWORD>(length), nullptr,
+                 &operation->record)) {
     if (GetLastError() != ERROR_IO_PENDING) return false;
-    if (WaitForSingleObject(operation.event.Get(), timeoutMs) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(operation->event.Get(), timeoutMs) != WAIT_OBJECT_0) {
       // Too late. A write that still finished whole while being cancelled
       // has done its job; otherwise its head may sit in the output queue:
       // drop it, so that it never reaches the device glued to the next frame.
-      written = CancelAndWait(file, operation);
-      if (written == length) return true;
+      const std::optional<DWORD> cancelled = CancelAndWait(file, *operation);
+      if (!cancelled) {
+        Abandon(std::move(operation));
+        CloseAfterStuckOperation();
+        return false;
+      }
+      if (*cancelled == length) return true;
       PurgeComm(file, PURGE_TXCLEAR);
       return false;
     }
   }
-  return GetOverlappedResult(file, &operation.record, &written, FALSE) && written == length;
+  return GetOverlappedResult(file, &operation->record, &written, FALSE) && written == length;
+}
+
+void COMPort::CloseAfterStuckOperation() {
+  com_port_log::CancelDidNotEnd(mPortName);
+  mFailed = true;
+  mHandle.reset();
 }
 
 size_t COMPort::Read(uint8_t* buffer, size_t capacity) {
   if (!mHandle) return 0;
   const HANDLE file = mHandle->file.Get();
-  Overlapped operation;
-  if (!operation.event.IsValid()) return 0;
+  const DWORD asked = static_cast<DWORD>(std::min<size_t>(capacity, kInputQueueBytes));
+  auto operation = std::make_unique<Overlapped>(asked);
+  if (!operation->event.IsValid()) return 0;
 
-  const DWORD asked = static_cast<DWORD>(std::min<size_t>(capacity, MAXDWORD));
   DWORD count = 0;
-  if (!ReadFile(file, buffer, asked, nullptr, &operation.record)) {
+  if (!ReadFile(file, operation->data.data(), asked, nullptr, &operation->record)) {
     if (GetLastError() != ERROR_IO_PENDING) {
       // The device is gone (unplugged adapter) or the handle is unusable.
       mFailed = true;
       return 0;
     }
-    if (WaitForSingleObject(operation.event.Get(), kReadWaitMs) != WAIT_OBJECT_0) {
-      // The buffer belongs to the caller once this returns: the read must be
-      // over by then. Bytes it took before the cancellation are returned.
-      return CancelAndWait(file, operation);
+    if (WaitForSingleObject(operation->event.Get(), kReadWaitMs) != WAIT_OBJECT_0) {
+      // Too late: cancelled, with the bytes it took before that.
+      const std::optional<DWORD> cancelled = CancelAndWait(file, *operation);
+      if (!cancelled) {
+        Abandon(std::move(operation));
+        CloseAfterStuckOperation();
+        return 0;
+      }
+      count = *cancelled;
+      std::copy_n(operation->data.begin(), count, buffer);
+      return count;
     }
   }
-  GetOverlappedResult(file, &operation.record, &count, FALSE);
+  GetOverlappedResult(file, &operation->record, &count, FALSE);
+  std::copy_n(operation->data.begin(), count, buffer);
   return count;
 }
 

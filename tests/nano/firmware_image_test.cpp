@@ -48,10 +48,13 @@ std::vector<uint8_t> Pattern(size_t size) {
   return data;
 }
 
-// An image file for hardware `hardware` with checksum byte 171 and length 300.
-std::string Xml(std::array<uint32_t, 4> v, const std::vector<uint8_t>& data,
-                uint32_t hardware = 3) {
-  return corvane::tools::ImageXml({v[0], v[1], v[2], v[3], hardware, 171, 300}, data);
+// An image file for hardware `hardware` with checksum byte 171, declaring
+// `length` bytes (the data's size unless given).
+std::string Xml(std::array<uint32_t, 4> v, const std::vector<uint8_t>& data, uint32_t hardware = 3,
+                std::optional<uint32_t> length = std::nullopt) {
+  return corvane::tools::ImageXml(
+      {v[0], v[1], v[2], v[3], hardware, 171, length.value_or(static_cast<uint32_t>(data.size()))},
+      data);
 }
 
 TEST(FirmwareImageFile, TheNewestOrForcedMatchingFileIsChosen) {
@@ -120,9 +123,14 @@ TEST(FirmwareImageFile, LoadsAndDecidesWhetherTheUnitNeedsIt) {
       {"ViveZore.V2.0.0.0.xml", Xml({2, 0, 0, 0}, data, 4), 3, false, false,
        L"is built for hardware 4, the wrist unit is hardware 3"},
       {"ViveZore.V2.0.0.0!.xml", Xml({2, 0, 0, 0}, {}), 3, false, false, L"holds no image data"},
-      {kBig, Xml({9, 0, 0, 0}, Pattern(kMaxBytes + 1)), 3, false, false,
+      {kBig, Xml({9, 0, 0, 0}, Pattern(kMaxBytes + 1), 3, 300), 3, false, false,
        L"holds 8388609 bytes, more than the 65536 blocks of 128 bytes a wrist unit takes"},
-      {kBig, Xml({9, 0, 0, 0}, Pattern(kMaxBytes)), 3, true, true, L""},
+      {kBig, Xml({9, 0, 0, 0}, Pattern(kMaxBytes), 3, 300), 3, true, true, L""},
+      // A declared length beyond the data could never be reached; a shorter
+      // one is passed on.
+      {"ViveZore.V2.0.0.0.xml", Xml({2, 0, 0, 0}, Pattern(299), 3, 300), 3, false, false,
+       L"declares 300 bytes but holds 299"},
+      {"ViveZore.V2.0.0.0.xml", Xml({2, 0, 0, 0}, Pattern(301), 3, 300), 3, true, true, L""},
       // Files without a usable image are passed over silently.
       {"ViveZore.V2.0.0.0.xml", withoutCrc, 3, false, false, L""},
       {"ViveZore.V2.0.0.0.xml", "<I><Binar/></I>", 3, false, false, L""},
@@ -131,7 +139,8 @@ TEST(FirmwareImageFile, LoadsAndDecidesWhetherTheUnitNeedsIt) {
       // Decimal values: leading white space, a sign, no digits; the low 8 bits of the CRC.
       {"ViveZore.V2.0.0.0.xml",
        "<I><Binary><Major>\n 2\n</Major><Minor>+0</Minor><Patch>x</Patch><Revision/>"
-       "<Hardware> 03</Hardware><CRC>427</CRC><Length>300</Length><Data>AAEC</Data></Binary></I>",
+       "<Hardware> 03</Hardware><CRC>427</CRC><Length>300</Length><Data>" +
+           std::string(400, 'A') + "</Data></Binary></I>",
        3, true, true, L""},
   };
   LogCapture log;

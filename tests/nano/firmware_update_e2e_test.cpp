@@ -2,6 +2,12 @@
 // the "Devices" folder beside this executable, over a real pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -68,37 +74,111 @@ class FreePausesClock final : public corvane::LinkClock {
   mutable std::atomic<int64_t> mSkipped{0};
 };
 
+// A line that sends back whatever it receives, as a loop-back plug or some
+// modems do.
+class EchoLine {
+ public:
+  EchoLine() {
+    char name[256] = {};
+    if (openpty(&mMaster, &mSlave, name, nullptr, nullptr) != 0) return;
+    termios raw{};
+    tcgetattr(mSlave, &raw);
+    cfmakeraw(&raw);
+    tcsetattr(mSlave, TCSANOW, &raw);
+    mPath = name;
+    mThread = std::thread([this] {
+      while (!mStop) {
+        pollfd ready{mMaster, POLLIN, 0};
+        if (poll(&ready, 1, 5) <= 0) continue;
+        char chunk[512];
+        const ssize_t n = read(mMaster, chunk, sizeof chunk);
+        if (n > 0 && write(mMaster, chunk, static_cast<size_t>(n)) != n) return;
+      }
+    });
+  }
+  ~EchoLine() {
+    mStop = true;
+    if (mThread.joinable()) mThread.join();
+    if (mMaster >= 0) close(mMaster);
+    if (mSlave >= 0) close(mSlave);
+  }
+  const std::string& Path() const { return mPath; }
+
+ private:
+  int mMaster = -1;
+  int mSlave = -1;
+  std::string mPath;
+  std::atomic<bool> mStop{false};
+  std::thread mThread;
+};
+
 std::vector<uint8_t> ReadBytes(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
-TEST(FirmwareUpdateOnTheSimulatedUnit, TheSearchInstallsTheNewerImageOnTheFirstUnitThatTakesIt) {
+TEST(FirmwareUpdateOnTheSimulatedUnit, TheSearchInstallsTheNewerImageOnlyOnAUnitThatTakesIt) {
   const std::string kNoBootloader = "no_bootloader = 1\n";
+  const std::string kCurrent = "firmware = 2.1.1.0\n";
   const struct {
     const char* name;
-    std::vector<std::string> units;  // one per port, in search order; the last is updated
-    size_t orderErrors;
+    std::vector<std::string> units;  // one per port, in search order; the last is used
+    size_t orderErrors = 0;
+    bool updated = true;        // the last unit gets the image
+    bool usable = true;         // a unit is found and connected
+    bool echoFirst = false;     // an echoing line comes before the units' ports
+    uint32_t imageLength = 0;   // the image's declared length; 0: its data's
+    std::string firmware = {};  // in the version text, when the unit is used without an update
   } cases[] = {
-      {"running an older firmware", {""}, 0},
+      {"running an older firmware", {""}},
       {"block 5 out of order", {"order_error_block = 5\n"}, 1},
-      {"waiting in its bootloader", {"start_in_bootloader = 1\nfirmware = 9.0.0.0\n"}, 0},
-      {"the first unit refuses the bootloader", {kNoBootloader, ""}, 0},
+      {"waiting in its bootloader", {"start_in_bootloader = 1\nfirmware = 9.0.0.0\n"}},
+      {"the first unit refuses the bootloader", {kNoBootloader, ""}},
+      // Nothing is erased on a unit the image is not for, or with an image
+      // that could never be completed.
+      {"a bootloader record of other hardware",
+       {"firmware_record = B\nhardware_id = 3\n"},
+       0,
+       false},
+      {"waiting in its bootloader, other hardware",
+       {"start_in_bootloader = 1\nhardware_id = 3\n"},
+       0,
+       false,
+       false},
+      {"an image declaring more than it holds",
+       {""},
+       0,
+       false,
+       true,
+       false,
+       99999,
+       "Nano firmware v2.1.0.100,"},
+      {"an echoing line before the unit",
+       {kCurrent},
+       0,
+       false,
+       true,
+       true,
+       0,
+       "Nano firmware v2.1.1.0,"},
   };
   const fs::path exeDir =
       corvane::platform::ToFsPath(corvane::platform::ExecutablePath()).parent_path();
   const TempFolder devices(exeDir / "Devices");
   std::vector<uint8_t> data(3000);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13 + i / 256);
-  const corvane::tools::ImageDescription image{2, 1, 1, 0, 0x0101, 0x5C, 3000};
-  devices.Write(MVX::Utf8ToWide(corvane::tools::ImageFileName(image, false)),
-                corvane::tools::ImageXml(image, data));
 
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    const corvane::tools::ImageDescription image{
+        2, 1, 1, 0, 0x0101, 0x5C, c.imageLength != 0 ? c.imageLength : 3000};
+    devices.Write(MVX::Utf8ToWide(corvane::tools::ImageFileName(image, false)),
+                  corvane::tools::ImageXml(image, data));
     std::vector<std::unique_ptr<TempFolder>> folders;
     std::vector<std::unique_ptr<Sim>> sims;
     std::vector<MVX::MVXString> ports;
+    const EchoLine echo;
+    if (c.echoFirst) ports.push_back(MVX::Utf8ToWide(echo.Path()));
     for (const std::string& settings : c.units) {
       folders.push_back(std::make_unique<TempFolder>());
       const fs::path dir = corvane::platform::ToFsPath(folders.back()->Wide());
@@ -117,19 +197,30 @@ TEST(FirmwareUpdateOnTheSimulatedUnit, TheSearchInstallsTheNewerImageOnTheFirstU
     corvane::FinapresNanoDriver driver(ports, clock);
     MVX::SetHostProgressWindows(nullptr);
 
-    EXPECT_EQ(driver.DMS_GetStatusConnect(), corvane::dmsError_Online);
+    EXPECT_EQ(driver.DMS_GetStatusConnect() == corvane::dmsError_Online, c.usable);
     for (size_t i = 0; i < folders.size(); ++i) {
       const std::vector<uint8_t> written =
           ReadBytes(corvane::platform::ToFsPath(folders[i]->Wide()) / "image.bin");
-      EXPECT_EQ(written, i + 1 == folders.size() ? data : std::vector<uint8_t>{});
+      EXPECT_EQ(written, c.updated && i + 1 == folders.size() ? data : std::vector<uint8_t>{});
+    }
+    EXPECT_EQ(log.LogCount(L"failed to change to bootloader mode during patching"),
+              c.updated ? c.units.size() - 1 : 0);
+    if (!c.updated) {
+      EXPECT_EQ(log.LogCount(L" Nano Driver: updating wrist unit firmware image to "), 0u);
+      EXPECT_EQ(windows.opened, 0);
+      if (!c.firmware.empty()) {
+        char text[200] = {};
+        uint16_t length = sizeof text;
+        driver.DMS_GetVersion(0, text, &length);
+        EXPECT_NE(std::string(text).find(c.firmware), std::string::npos) << text;
+      }
+      continue;
     }
     char text[200] = {};
     uint16_t length = sizeof text;
     driver.DMS_GetVersion(0, text, &length);
     EXPECT_NE(std::string(text).find("Nano firmware v2.1.1.0,"), std::string::npos) << text;
     EXPECT_EQ(log.LogCount(L"Packet order error: wanted 3, got 5"), c.orderErrors);
-    EXPECT_EQ(log.LogCount(L"failed to change to bootloader mode during patching"),
-              c.units.size() - 1);
     EXPECT_EQ(log.LogCount(L" Nano Driver: Image update complete and wrist unit rebooted"), 1u);
     EXPECT_EQ(windows.opened, static_cast<int>(c.units.size()));
     EXPECT_EQ(windows.open, 0);

@@ -47,6 +47,7 @@ struct Unit {
   int alwaysWanted = -1;          // every block from this one wants this one again
   bool restartsFromZero = false;  // the last block wants block 0 again, every time
   bool restarts = true;
+  bool portGoneAfterErase = false;  // every exchange after the erase's Ack fails at once
 };
 
 // The wrist unit's bootloader side, timed on the fake clock.
@@ -56,6 +57,7 @@ class FakeLink final : public corvane::UpdateLink {
       : mUnit(unit), mClock(clock), mBlockCount(blockCount), mMode(unit.startMode) {}
 
   bool SendAndWait(NanoMessage& message, uint32_t timeoutMs) override {
+    if (Gone()) return false;
     sent.push_back(message.Letter());
     const uint8_t* p = message.Payload();
     if (Silent() || (message.Letter() == 'F' && !mUnit.acksErase)) return NoReply(timeoutMs);
@@ -86,6 +88,7 @@ class FakeLink final : public corvane::UpdateLink {
   }
 
   std::optional<ModeFrame> QueryMode(uint32_t timeoutMs) override {
+    if (Gone()) return std::nullopt;
     if (Silent() || !std::exchange(mAnswerModeQuery, true)) {
       mClock.now += timeoutMs;
       return std::nullopt;
@@ -117,8 +120,14 @@ class FakeLink final : public corvane::UpdateLink {
   std::vector<int> blocks;                      // block numbers as they came
   std::vector<uint8_t> erase;                   // the 'F' payload
   std::map<int, std::vector<uint8_t>> written;  // accepted blocks
+  size_t exchangesWhileGone = 0;                // each a reopening of the port
 
  private:
+  bool Gone() {
+    if (!mUnit.portGoneAfterErase || mEraseDone == 0) return false;
+    ++exchangesWhileGone;
+    return true;
+  }
   bool Silent() const { return mRestartAt != 0 && mClock.now < mRestartAt; }
   bool NoReply(uint32_t timeoutMs) {
     mClock.now += timeoutMs;
@@ -228,15 +237,19 @@ TEST(FirmwareUpdate, WritesTheImageAndShowsRisingProgress) {
 }
 
 TEST(FirmwareUpdate, TheProbeUpdatesOnlyWhenTheImageOrTheBootloaderCallsForIt) {
-  const std::optional<corvane::UnitFirmware> current =
-      corvane::UnitFirmware{kHardware, {2, 1, 1, 0}};
-  const std::optional<corvane::UnitFirmware> older = corvane::UnitFirmware{kHardware, {2, 1, 0, 9}};
+  const corvane::UnitFirmware current{kHardware, {2, 1, 1, 0}};
+  const corvane::UnitFirmware older{kHardware, {2, 1, 0, 9}};
+  // A unit that answered with a bootloader record, or with one of zeros: its
+  // hardware, and no program version.
+  const corvane::UnitFirmware bootloaderRecord{3, {}};
+  const corvane::UnitFirmware zeros{0, {}};
+  const std::wstring kOtherHardware = L"is built for hardware 257, the wrist unit is hardware ";
   const std::wstring kWaits =
       L"!!! Nano Driver: the wrist unit waits in its bootloader and no firmware image is installed";
   const struct {
     const char* name;
     Unit unit;
-    std::optional<corvane::UnitFirmware> firmware;
+    corvane::UnitFirmware firmware;
     bool imageFile;
     uint16_t imageHardware;
     bool result;
@@ -293,6 +306,31 @@ TEST(FirmwareUpdate, TheProbeUpdatesOnlyWhenTheImageOrTheBootloaderCallsForIt) {
        true,
        false,
        L"is built for hardware 514, the wrist unit is hardware 257"},
+      {"bootloader record of other hardware",
+       {},
+       bootloaderRecord,
+       true,
+       kHardware,
+       true,
+       false,
+       kOtherHardware + L"3"},
+      {"bootloader record of other hardware, in the bootloader",
+       {.startMode = 7},
+       bootloaderRecord,
+       true,
+       kHardware,
+       false,
+       false,
+       kOtherHardware + L"3"},
+      {"record of zeros", {}, zeros, true, kHardware, true, false, kOtherHardware + L"0"},
+      {"bootloader record of the same hardware: the version is unknown",
+       {},
+       {kHardware, {}},
+       true,
+       kHardware,
+       true,
+       true,
+       L""},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -321,6 +359,7 @@ TEST(FirmwareUpdate, EachFailureEndsTheUpdateAndReleasesTheWindow) {
     std::wstring logLine;  // the last module-log line
     int64_t minimumMs;     // time the update took at least
     size_t imageBytes = 300;
+    size_t maxExchangesWhileGone = 0;  // checked when not 0
   } cases[] = {
       {"no bootloader",
        {.entersBootloader = false},
@@ -357,6 +396,16 @@ TEST(FirmwareUpdate, EachFailureEndsTheUpdateAndReleasesTheWindow) {
        {0, 1},
        L"  !!! Nano Driver: the wrist unit wants block 3 of an image of 3 blocks; update abandoned",
        0},
+      // Every failed query waits its time-out, so the vanished port is tried
+      // about once a second, not in a tight loop, until the erase's budget
+      // is spent; the first block then fails.
+      {"port gone during the erase",
+       {.portGoneAfterErase = true},
+       {},
+       L" Nano Driver: erase complete. Transferring 3 image blocks",
+       50000,
+       300,
+       60},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -370,6 +419,11 @@ TEST(FirmwareUpdate, EachFailureEndsTheUpdateAndReleasesTheWindow) {
     const int64_t start = clock.now;
     EXPECT_FALSE(update.Run(files.image));
     EXPECT_GE(clock.now - start, c.minimumMs);
+    if (c.maxExchangesWhileGone != 0) {
+      EXPECT_GT(link.exchangesWhileGone, 0u);
+      EXPECT_LE(link.exchangesWhileGone, c.maxExchangesWhileGone);
+      EXPECT_LT(clock.now - start, c.minimumMs + 5000) << "the budget holds";
+    }
     EXPECT_EQ(link.blocks, c.blocks);
     EXPECT_EQ(windows.opened, 1);
     EXPECT_EQ(windows.open, 0);

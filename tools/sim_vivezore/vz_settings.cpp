@@ -91,6 +91,11 @@ bool Apply(std::string_view key, std::string_view value, Settings& s, bool& know
   if (key == "bootloader") return ParseVersionInto(value, s.bootloader);
   if (key == "protocol") return ParseNumber<uint8_t>(value, 0, 255, s.protocol);
   if (key == "start_in_bootloader") return ParseFlag(value, s.start_in_bootloader);
+  if (key == "firmware_record") {
+    if (value != "N" && value != "B" && value != "I" && value != "O") return false;
+    s.firmware_record = value[0];
+    return true;
+  }
   if (key == "heart_rate") return ParseNumber(value, 30.0, 200.0, s.heart_rate);
   if (key == "systolic") return ParseNumber(value, 20.0, 280.0, s.systolic);
   if (key == "diastolic") return ParseNumber(value, 10.0, 250.0, s.diastolic);

@@ -33,6 +33,7 @@ struct Settings {
   Version bootloader{1, 0, 2, 7};
   uint8_t protocol = 3;
   bool start_in_bootloader = false;
+  char firmware_record = 'N';  // structure letter of the reply to the firmware version request
 
   // Physiology and streaming.
   double heart_rate = 70.0;

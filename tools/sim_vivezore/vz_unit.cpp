@@ -117,8 +117,10 @@ std::vector<uint8_t> Unit::VersionFrame(uint8_t selector) const {
     const size_t n = std::min(settings_.serial.size(), kHardwareRecordSize - kSerialOffset - 1);
     std::memcpy(record.data() + kSerialOffset, settings_.serial.data(), n);
   } else {
-    const Version& v = selector == 0x00 ? settings_.bootloader : firmware_;
-    p[8] = selector == 0x00 ? 'B' : 'N';
+    // A unit may answer the firmware's request with a bootloader record.
+    const char structure = selector == 0x00 ? 'B' : settings_.firmware_record;
+    const Version& v = structure == 'N' ? firmware_ : settings_.bootloader;
+    p[8] = static_cast<uint8_t>(structure);
     record[2] = v.major;
     record[3] = v.minor;
     Put16(record, 4, v.patch);
