@@ -457,6 +457,25 @@ TEST(NanoDriver, AStandingErrorIsClearedOnceASecondAndLoggedOnce) {
   EXPECT_EQ(std::count(again.begin(), again.end(), "e06"), 1);
 }
 
+// A port that goes away and stays away (the adapter pulled for good) is
+// tried again at the link's pace, and the log tells it once, however long
+// the host keeps asking.
+TEST(NanoDriver, AVanishedPortIsRetriedAtItsPaceAndLoggedOnce) {
+  auto unit = std::make_unique<PtyUnit>();
+  testing::FastClock clock;
+  testing::LogCapture log;
+  FinapresNanoDriver driver({MVX::Utf8ToWide(unit->Path())}, clock);
+  ASSERT_EQ(driver.DMS_GetStatusConnect(), 1);
+  unit.reset();
+  const int64_t begin = clock.NowMs();
+  DMSStatus status{};
+  while (clock.NowMs() - begin < 1000) driver.DMS_GetStatus(&status);
+  EXPECT_EQ(log.LogCount(L"!!! Nano Driver trying port reconnect"), 1u);
+  EXPECT_LE(log.LogCount(L"COMPort failed to open handle for port "), 1u);
+  EXPECT_LE(log.LogCount(L"!!! Nano driver: Failed to send 'm' message"), 1u);
+  EXPECT_LE(log.TraceCount("trying port reconnect"), 1000u / 200u + 2u) << "tried at its pace";
+}
+
 TEST(NanoDriver, LinkSilenceAndAFreshDriver) {
   Rig rig;
   DMSStatus status{};
