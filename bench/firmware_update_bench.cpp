@@ -53,7 +53,8 @@ void BM_FirmwareTransfer64KiB(benchmark::State& state) {
   const TempFolder devices(exeDir / "Devices");
   std::vector<uint8_t> data(kImageBytes);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13 + i / 256);
-  const corvane::tools::ImageDescription image{2, 1, 1, 0, 0x0101, 0x5C, kImageBytes};
+  const corvane::tools::ImageDescription image{
+      2, 1, 1, 0, 0x0101, corvane::tools::Crc8(data), kImageBytes};
   devices.Write(MVX::Utf8ToWide(corvane::tools::ImageFileName(image, false)),
                 corvane::tools::ImageXml(image, data));
 

@@ -129,6 +129,7 @@ TEST(FirmwareUpdateOnTheSimulatedUnit, TheSearchInstallsTheNewerImageOnlyOnAUnit
     bool echoFirst = false;     // an echoing line comes before the units' ports
     uint32_t imageLength = 0;   // the image's declared length; 0: its data's
     std::string firmware = {};  // in the version text, when the unit is used without an update
+    uint8_t badChecksum = 0;    // added to the image's checksum byte
   } cases[] = {
       {"running an older firmware", {""}},
       {"block 5 out of order", {"order_error_block = 5\n"}, 1},
@@ -161,6 +162,19 @@ TEST(FirmwareUpdateOnTheSimulatedUnit, TheSearchInstallsTheNewerImageOnlyOnAUnit
        true,
        0,
        "Nano firmware v2.1.1.0,"},
+      // The unit checks the image it received: one that does not match its
+      // checksum is not started, and the unit stays in its bootloader; one
+      // that checks nothing starts it.
+      {"an image whose checksum does not match", {""}, 0, false, false, false, 0, "", 1},
+      {"an image whose checksum does not match, on a unit that checks nothing",
+       {"accept_any_image = 1\n"},
+       0,
+       true,
+       true,
+       false,
+       0,
+       "",
+       1},
   };
   const fs::path exeDir =
       corvane::platform::ToFsPath(corvane::platform::ExecutablePath()).parent_path();
@@ -170,8 +184,9 @@ TEST(FirmwareUpdateOnTheSimulatedUnit, TheSearchInstallsTheNewerImageOnlyOnAUnit
 
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const corvane::tools::ImageDescription image{
-        2, 1, 1, 0, 0x0101, 0x5C, c.imageLength != 0 ? c.imageLength : 3000};
+    const auto checksum = static_cast<uint8_t>(corvane::tools::Crc8(data) + c.badChecksum);
+    const uint32_t declared = c.imageLength != 0 ? c.imageLength : 3000;
+    const corvane::tools::ImageDescription image{2, 1, 1, 0, 0x0101, checksum, declared};
     devices.Write(MVX::Utf8ToWide(corvane::tools::ImageFileName(image, false)),
                   corvane::tools::ImageXml(image, data));
     std::vector<std::unique_ptr<TempFolder>> folders;
@@ -205,6 +220,11 @@ TEST(FirmwareUpdateOnTheSimulatedUnit, TheSearchInstallsTheNewerImageOnlyOnAUnit
     }
     EXPECT_EQ(log.LogCount(L"failed to change to bootloader mode during patching"),
               c.updated ? c.units.size() - 1 : 0);
+    if (!c.updated && c.badChecksum != 0) {
+      EXPECT_EQ(log.LogCount(L"  !!! Nano Driver: Wrist unit Reboot didn't complete successfully"),
+                1u);
+      continue;
+    }
     if (!c.updated) {
       EXPECT_EQ(log.LogCount(L" Nano Driver: updating wrist unit firmware image to "), 0u);
       EXPECT_EQ(windows.opened, 0);

@@ -7,9 +7,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 
 #include "recorder_run.h"
+#include "run_length.h"
 #include "wrist_unit_sim.h"
 
 namespace corvane::recorder::testing {
@@ -125,24 +127,51 @@ TEST(WristUnitRecording, InstallsTheNewerImageBeforeRecording) {
   EXPECT_TRUE(Contains(output, "  lost data frames    0\n")) << output;
 }
 
-// The unit never comes back from its restart, so this waits out the module's
-// 40 s for it.
-TEST(WristUnitRecording, AFailedUpdateRecordsNothingAndSaysWhy) {
-  const WristRun run = RecordFromSimulator("wrist-update-fails",
-                                           std::string(kQuickUpdate) + "restart_hangs = 1\n", "2");
-  const std::string& output = run.result.output;
-  EXPECT_EQ(run.result.exitCode, 2) << output;
-  EXPECT_TRUE(Contains(output, "error: the wrist unit's firmware update on ")) << output;
-  EXPECT_TRUE(Contains(output,
-                       " failed (Wrist unit Reboot didn't complete successfully); "
-                       "nothing was recorded"))
-      << output;
-  for (const char* extension : {".csv", ".edf", ".png"}) {
-    EXPECT_FALSE(Exists(run.prefix + extension)) << extension;
+// The image beside the recorder with one data byte changed while it lives:
+// the unit's check of the checksum fails after the transfer.
+class CorruptImage {
+ public:
+  CorruptImage() : mPath(TestFolder() + "/Devices/ViveZore.V2.1.1.0.xml"), mText(ReadText(mPath)) {
+    std::string corrupt = mText;
+    // The first character of the data's base64 text: its first byte changes.
+    const size_t data = corrupt.find_first_not_of(" \t\r\n", corrupt.find("<Data>") + 6);
+    corrupt[data] = corrupt[data] == 'A' ? 'B' : 'A';
+    std::ofstream(mPath, std::ios::binary | std::ios::trunc) << corrupt;
   }
-  EXPECT_TRUE(Contains(run.log, " failed: Wrist unit Reboot didn't complete successfully"))
-      << run.log;
-  ExpectSimulatorStopped(output);
+  ~CorruptImage() { std::ofstream(mPath, std::ios::binary | std::ios::trunc) << mText; }
+  CorruptImage(const CorruptImage&) = delete;
+  CorruptImage& operator=(const CorruptImage&) = delete;
+
+ private:
+  std::string mPath;
+  std::string mText;
+};
+
+// A corrupt image: the unit stays in its bootloader after the transfer. The
+// long runs also let a unit that never comes back from its restart wait out
+// the module's 40 s for it.
+TEST(WristUnitRecording, AFailedUpdateRecordsNothingAndSaysWhy) {
+  const CorruptImage corrupt;
+  std::vector<std::string> units = {std::string(kQuickUpdate)};
+  if (corvane::testing::LongRunsAsked())
+    units.push_back(std::string(kQuickUpdate) + "restart_hangs = 1\n");
+  for (const std::string& settings : units) {
+    SCOPED_TRACE(settings);
+    const WristRun run = RecordFromSimulator("wrist-update-fails", settings, "2");
+    const std::string& output = run.result.output;
+    EXPECT_EQ(run.result.exitCode, 2) << output;
+    EXPECT_TRUE(Contains(output, "error: the wrist unit's firmware update on ")) << output;
+    EXPECT_TRUE(Contains(output,
+                         " failed (Wrist unit Reboot didn't complete successfully); "
+                         "nothing was recorded"))
+        << output;
+    for (const char* extension : {".csv", ".edf", ".png"}) {
+      EXPECT_FALSE(Exists(run.prefix + extension)) << extension;
+    }
+    EXPECT_TRUE(Contains(run.log, " failed: Wrist unit Reboot didn't complete successfully"))
+        << run.log;
+    ExpectSimulatorStopped(output);
+  }
 }
 
 // --port: the recording comes from the unit on that port, or not at all (the

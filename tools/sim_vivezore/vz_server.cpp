@@ -312,6 +312,15 @@ void Server::WriteLine(Clock::time_point now) {
 }
 
 void Server::SaveImage(const ReceivedImage& image) {
+  if (!image.refusal.empty()) {
+    Say("firmware image refused (" + image.refusal + "): staying in the bootloader");
+    if (log_ != nullptr) {
+      const double seconds = std::chrono::duration<double>(Clock::now() - started_).count();
+      std::fprintf(log_, "%.3f # image refused: %s\n", seconds, image.refusal.c_str());
+      std::fflush(log_);
+    }
+    return;
+  }
   char checksum[8];
   std::snprintf(checksum, sizeof checksum, "0x%02x", image.checksum);
   Say("firmware image received: " + std::to_string(image.declared_length) + " bytes, checksum " +

@@ -135,6 +135,7 @@ bool Apply(std::string_view key, std::string_view value, Settings& s, bool& know
   if (key == "no_bootloader") return ParseFlag(value, s.no_bootloader);
   if (key == "erase_hangs") return ParseFlag(value, s.erase_hangs);
   if (key == "restart_hangs") return ParseFlag(value, s.restart_hangs);
+  if (key == "accept_any_image") return ParseFlag(value, s.accept_any_image);
   known = false;
   return false;
 }

@@ -73,6 +73,7 @@ struct Settings {
   bool no_bootloader = false;
   bool erase_hangs = false;
   bool restart_hangs = false;
+  bool accept_any_image = false;  // restart after any transfer, as a bootloader that checks nothing
 
   bool operator==(const Settings&) const = default;
 };

@@ -1,6 +1,7 @@
 #include "vz_unit.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace corvane::vzsim {
@@ -22,6 +23,21 @@ void Put16(std::vector<uint8_t>& v, size_t at, uint16_t value) {
 void Append16(std::vector<uint8_t>& v, uint16_t value) {
   v.push_back(static_cast<uint8_t>(value & 0xFF));
   v.push_back(static_cast<uint8_t>(value >> 8));
+}
+
+// The checksum a firmware image declares: CRC-8 with the reflected
+// polynomial 0x8C and initial value 0 over its bytes.
+uint8_t ImageCrc8(const std::vector<uint8_t>& bytes) {
+  uint8_t crc = 0;
+  for (uint8_t byte : bytes) {
+    for (int bit = 0; bit < 8; ++bit) {
+      const bool low = ((crc ^ byte) & 1) != 0;
+      crc = static_cast<uint8_t>(crc >> 1);
+      if (low) crc = static_cast<uint8_t>(crc ^ 0x8C);
+      byte = static_cast<uint8_t>(byte >> 1);
+    }
+  }
+  return crc;
 }
 
 uint32_t Get32(const std::vector<uint8_t>& p, size_t at) {
@@ -289,7 +305,7 @@ void Unit::HandleBootloader(uint8_t letter, const std::vector<uint8_t>& p, Clock
     }
     const uint32_t length = Get32(p, 0);
     if (length == 0 || length > 65536 * kBlockSize) return Nack(letter, {kErrBadParameter});
-    image_ = ReceivedImage{std::vector<uint8_t>(length, 0xFF), length, p[4]};
+    image_ = ReceivedImage{std::vector<uint8_t>(length, 0xFF), length, p[4], {}};
     erase_pending_ = true;
     erase_state_ = 0;
     expected_block_ = 0;
@@ -323,8 +339,20 @@ void Unit::HandleBootloader(uint8_t letter, const std::vector<uint8_t>& p, Clock
   Append16(ack, block);
   Reply('B', std::move(ack));
   if (size_t{expected_block_} * kBlockSize >= image_.data.size()) {
-    // The declared length is reached: the unit restarts into the new firmware.
+    // The declared length is reached. The bootloader checks what it received
+    // against the declared checksum and starts only an image that passes;
+    // otherwise it stays, erased, waiting for a new erase and transfer.
     finished_image_ = image_;
+    const uint8_t crc = ImageCrc8(image_.data);
+    if (crc != image_.checksum && !settings_.accept_any_image) {
+      char text[96];
+      std::snprintf(text, sizeof text, "checksum 0x%02x of the %u bytes received, 0x%02x declared",
+                    crc, image_.declared_length, image_.checksum);
+      finished_image_->refusal = text;
+      erase_state_ = 0;
+      expected_block_ = 0;
+      return;
+    }
     restarting_ = true;
     restart_until_.reset();
     if (!settings_.restart_hangs) restart_until_ = After(now, settings_.restart_ms);

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "vz_frame.h"
@@ -35,6 +36,7 @@ struct ReceivedImage {
   std::vector<uint8_t> data;  // declared length bytes
   uint32_t declared_length = 0;
   uint8_t checksum = 0;
+  std::string refusal;  // why the unit did not start it; empty when it did
 };
 
 class Unit {
