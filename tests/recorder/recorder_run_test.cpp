@@ -255,6 +255,14 @@ TEST(RecorderProgram, ErrorsAreClearAndEndWithANonZeroStatus) {
   EXPECT_TRUE(Contains(run.output, "unknown setting \"Speed\"; the settings are: ")) << run.output;
   EXPECT_TRUE(Contains(run.output, "SwitchingMins")) << run.output;
   EXPECT_FALSE(Exists(folder + "/unknown.csv"));
+  // Found before the module was loaded (a load may update the firmware): no
+  // log was begun.
+  EXPECT_FALSE(Exists(folder + "/unknown.log"));
+  run = RunRecorder({"--out", folder + "/unknown", "--press", "ZeroHUC"});
+  EXPECT_EQ(run.exitCode, 1) << run.output;
+  EXPECT_TRUE(Contains(run.output, "\"ZeroHUC\" is not a button; the buttons are: ZeroHCU"))
+      << run.output;
+  EXPECT_FALSE(Exists(folder + "/unknown.log"));
 
   run = RunRecorder({"--out", folder + "/nomodule", "--module", folder + "/Nothing.kvwdll"});
   EXPECT_EQ(run.exitCode, 2) << run.output;

@@ -780,6 +780,13 @@ int Run(const Options& options) {
   const std::string modulePath =
       options.module.empty() ? PathInFolder(MVX::Path().Wide(), "Corvane.kvwdll") : options.module;
   const bool recording = options.command == Options::Command::Record;
+  // A typo in a setting is found before the module is loaded: loading it may
+  // cost a firmware update.
+  if (const std::string problem = SettingsProblem(options.settings, options.presses);
+      recording && !problem.empty()) {
+    console.Error("error: " + problem);
+    return kExitUsage;
+  }
   if (recording && !options.overwrite) {
     // An earlier recording is never replaced without being asked for; files
     // of a run that recorded no row are no recording.
@@ -828,6 +835,14 @@ int Run(const Options& options) {
       host.log.Close();
       return kExitFailure;
     }
+  }
+  // Loading the module may update the unit's firmware: a Ctrl-C until then
+  // stops at once.
+  if (InterruptCount() > 0) {
+    console.Error("Interrupted before the recording started.");
+    host.log.Write("recorder: interrupted before the module was loaded");
+    host.log.Close();
+    return kExitInterrupted;
   }
   if (!wantedPort.empty()) {
     SetEnvironment("CORVANE_SERIAL_PORTS", wantedPort);

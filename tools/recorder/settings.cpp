@@ -168,8 +168,8 @@ const cl::Control& FindButton(const cl::ControlList& list, std::string_view name
         if (IsDeviceButton(control)) buttons.push_back(control.name);
       }
     }
-    throw SettingError("\"" + std::string(name) + "\" is not a button; the buttons are: " +
-                       Join(buttons));
+    throw SettingError("\"" + std::string(name) +
+                       "\" is not a button; the buttons are: " + Join(buttons));
   }
   return *found.control;
 }
@@ -198,6 +198,22 @@ std::string DescribeSettings(const cl::ControlList& list) {
     out << "\n";
   }
   return out.str();
+}
+
+std::string SettingsProblem(const std::vector<SettingRequest>& settings,
+                            const std::vector<std::string>& presses) {
+  try {
+    const cl::ControlList list = cl::ParseControlList(BuiltInControlListText());
+    PlanSettings(list, settings);
+    for (const std::string& name : presses) FindButton(list, name);
+  } catch (const SettingError& error) {
+    return error.what();
+  } catch (const cl::ParseError&) {
+    // Cannot happen with the list the build took from the module's sources;
+    // the module's own list is checked again once it is loaded.
+    return {};
+  }
+  return {};
 }
 
 }  // namespace corvane::recorder

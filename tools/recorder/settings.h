@@ -62,6 +62,14 @@ std::vector<std::string> CommandLines(const cl::Item& item);
 // SettingError for a name that is not a button.
 const cl::Control& FindButton(const cl::ControlList& list, std::string_view name);
 
+// The control list the module is built with (generated at build time).
+std::string BuiltInControlListText();
+// Why `settings` ("Control=Item") and `presses` (button names) do not fit
+// the module's built-in control list; empty when they do. Checked before the
+// module is loaded, so that a typo never costs a firmware update.
+std::string SettingsProblem(const std::vector<SettingRequest>& settings,
+                            const std::vector<std::string>& presses);
+
 // The text of a control, e.g. the warning of the cuff dialog; empty if the
 // list has no such control.
 std::string ControlText(const cl::ControlList& list, std::string_view name);
