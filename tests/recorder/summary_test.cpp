@@ -263,4 +263,36 @@ TEST(RecorderDeviceEvents, ReadsTheWristUnitsStoryFromTheModuleLog) {
 }
 
 }  // namespace
+// The terminal's line on the firmware image, from the module's lines.
+TEST(RecorderDeviceEvents, TellWhatBecameOfTheFirmwareImage) {
+  const std::string kVersion = "MVX Nano driver v1.0 - Nano firmware v2.1.1.0, protocol v3";
+  const std::string kUsing = "  0.1:   Nano Driver: Using firmware image file '/d/Devices/V.xml'";
+  const struct {
+    std::vector<std::string> lines;
+    std::string said;
+  } cases[] = {
+      {{"  0.1:   Nano Driver: Using firmware image file ''"},
+       "Firmware image: none in the Devices folder"},
+      {{kUsing, "  3.0:  Nano Driver: Image update complete and wrist unit rebooted"},
+       "Firmware image: /d/Devices/V.xml: installed"},
+      {{kUsing, "  9.0:   !!! Nano Driver: Wrist unit Reboot didn't complete successfully"},
+       "Firmware image: /d/Devices/V.xml: the update failed (Wrist unit Reboot didn't complete "
+       "successfully)"},
+      {{kUsing,
+        "  0.2: !!! Nano Driver: firmware image file 'V.xml' is built for hardware 514, the "
+        "wrist unit is hardware 3; it is not used"},
+       "Firmware image: /d/Devices/V.xml: not used: is built for hardware 514, the wrist unit is "
+       "hardware 3"},
+      {{kUsing},
+       "Firmware image: /d/Devices/V.xml: not needed (the unit runs 2.1.1.0, not older "
+       "than the image)"},
+  };
+  for (const auto& c : cases) {
+    DeviceEvents events;
+    events.Observe("  0.0: Nano Driver: Looking for Vive Zore on /dev/ttyUSB1");
+    for (const std::string& line : c.lines) events.Observe(line);
+    EXPECT_EQ(FirmwareImageLine(events.Counts(), kVersion), c.said);
+  }
+}
+
 }  // namespace corvane::recorder

@@ -86,6 +86,9 @@ TEST(WristUnitRecording, RecordsTheSimulatedUnitThatTheRecorderStartsItself) {
   EXPECT_TRUE(Exists(run.prefix + ".png"));
 #endif
   EXPECT_TRUE(Contains(output, "Generation: Nano (Vive Zore wrist unit) on ")) << output;
+  EXPECT_TRUE(
+      Contains(output, "/Devices/ViveZore.V2.1.1.0.xml: not needed (the unit runs 2.1.1.0,"))
+      << output;
   EXPECT_TRUE(Contains(output, "  generation          Nano (Vive Zore wrist unit) on ")) << output;
   EXPECT_TRUE(Contains(output, "  gaps                none\n")) << output;
   EXPECT_TRUE(Contains(output, "  lost data frames    0\n")) << output;
@@ -98,6 +101,7 @@ TEST(WristUnitRecording, InstallsTheNewerImageBeforeRecording) {
   const std::string& output = run.result.output;
   ASSERT_EQ(run.result.exitCode, 0) << output;
   ExpectCompleteRecording(run.prefix, 400, {}, kDeflatedRows);
+  EXPECT_TRUE(Contains(output, "/Devices/ViveZore.V2.1.1.0.xml: installed\n")) << output;
 
   // The bar's lines, in order: the percentages only rise, up to 100.
   std::vector<int> percents;

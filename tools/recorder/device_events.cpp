@@ -10,6 +10,9 @@ namespace {
 constexpr std::string_view kSearch = "Nano Driver: Looking for Vive Zore on ";
 constexpr std::string_view kSequenceError = "Data sample counter sequence error.";
 constexpr std::string_view kReconnected = "Nano Driver port reconnected";
+constexpr std::string_view kImageFile = "Nano Driver: Using firmware image file '";
+constexpr std::string_view kImageRefused = "Nano Driver: firmware image file '";
+constexpr std::string_view kImageNotUsed = "; it is not used";
 // The module's lines that end an update, and whether each is a failure.
 constexpr struct {
   std::string_view text;
@@ -71,6 +74,24 @@ void DeviceEvents::Observe(std::string_view line) {
     mCounts.port = line.substr(at + kSearch.size());
     mCounts.updateOutcome.clear();
     mCounts.updateFailed = false;
+    mCounts.imageFile.clear();
+    mCounts.imageRefusal.clear();
+    return;
+  }
+  if (const size_t at = line.find(kImageFile); at != std::string_view::npos) {
+    std::string_view path = line.substr(at + kImageFile.size());
+    if (const size_t end = path.rfind('\''); end != std::string_view::npos)
+      path = path.substr(0, end);
+    mCounts.imageFile = path;
+    return;
+  }
+  if (const size_t at = line.find(kImageRefused);
+      at != std::string_view::npos && line.ends_with(kImageNotUsed)) {
+    // "... file 'NAME' REASON; it is not used"
+    std::string_view rest = line.substr(at + kImageRefused.size());
+    const size_t quote = rest.find("' ");
+    if (quote != std::string_view::npos) rest = rest.substr(quote + 2);
+    mCounts.imageRefusal = rest.substr(0, rest.size() - kImageNotUsed.size());
     return;
   }
   if (line.find(kSequenceError) != std::string_view::npos) {
@@ -107,6 +128,23 @@ void DeviceEvents::Observe(std::string_view line) {
 DeviceEventCounts DeviceEvents::Counts() const {
   std::lock_guard lock(mMutex);
   return mCounts;
+}
+
+std::string FirmwareImageLine(const DeviceEventCounts& events, const std::string& version) {
+  if (events.imageFile.empty()) return "Firmware image: none in the Devices folder";
+  const std::string head = "Firmware image: " + events.imageFile + ": ";
+  if (!events.updateOutcome.empty()) {
+    return head +
+           (events.updateFailed ? "the update failed (" + events.updateOutcome + ")" : "installed");
+  }
+  if (!events.imageRefusal.empty()) return head + "not used: " + events.imageRefusal;
+  const std::string marker = "Nano firmware v";
+  const size_t at = version.find(marker);
+  const std::string running =
+      at == std::string::npos
+          ? version
+          : version.substr(at + marker.size(), version.find(',', at) - at - marker.size());
+  return head + "not needed (the unit runs " + running + ", not older than the image)";
 }
 
 }  // namespace corvane::recorder

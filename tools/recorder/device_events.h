@@ -33,7 +33,15 @@ struct DeviceEventCounts {
   // other ports after it.
   std::string failedUpdatePort;
   std::string failedUpdateReason;
+  // The firmware image file the module considered for the unit on `port`
+  // (empty: none in its "Devices" folder), and why it did not use it.
+  std::string imageFile;
+  std::string imageRefusal;
 };
+
+// The terminal's line on the firmware image for a wrist unit whose version
+// text is `version`: which file, and what became of it.
+std::string FirmwareImageLine(const DeviceEventCounts& events, const std::string& version);
 
 class DeviceEvents {
  public:

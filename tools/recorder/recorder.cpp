@@ -621,6 +621,11 @@ int Record(const Options& options, HostServices& host, DeviceLink& link, Session
                                     (options.port.empty() ? std::string() : " on " + options.port) +
                                     " (the module found a Controller instead)");
   }
+  if (wristUnit) {
+    const std::string firmware = FirmwareImageLine(host.events.Counts(), version);
+    console.Message(firmware);
+    log.Write("recorder: " + firmware);
+  }
   const std::string where = recording.Generation() + (port.empty() ? "" : " on " + port);
   console.Message("Device: " + device + ", serial " + (serial.empty() ? "unknown" : serial) +
                   ", version " + (version.empty() ? "unknown" : version) + ", id " +
