@@ -1,6 +1,7 @@
 // The driver against a unit played byte for byte on a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <iostream>
 #include <memory>
@@ -9,8 +10,10 @@
 
 #include "log_capture.h"
 #include "nano/finapres_nano_driver.h"
+#include "platform/fs_path.h"
 #include "pty_unit.h"
 #include "support/utf8.h"
+#include "temp_folder.h"
 
 namespace corvane {
 namespace {
@@ -462,11 +465,17 @@ TEST(NanoDriver, AStandingErrorIsClearedOnceASecondAndLoggedOnce) {
 // the host keeps asking.
 TEST(NanoDriver, AVanishedPortIsRetriedAtItsPaceAndLoggedOnce) {
   auto unit = std::make_unique<PtyUnit>();
+  // The port's name goes with it: a pseudo-terminal's number may be taken
+  // again by another test.
+  const TempFolder folder;
+  const std::filesystem::path link = platform::ToFsPath(folder.Wide()) / "port";
+  std::filesystem::create_symlink(unit->Path(), link);
   testing::FastClock clock;
   testing::LogCapture log;
-  FinapresNanoDriver driver({MVX::Utf8ToWide(unit->Path())}, clock);
+  FinapresNanoDriver driver({platform::FromFsPath(link)}, clock);
   ASSERT_EQ(driver.DMS_GetStatusConnect(), 1);
   unit.reset();
+  std::filesystem::remove(link);
   const int64_t begin = clock.NowMs();
   DMSStatus status{};
   while (clock.NowMs() - begin < 1000) driver.DMS_GetStatus(&status);

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <regex>
 
 #include "recorder_run.h"
@@ -155,12 +156,19 @@ class CorruptImage {
 // long runs also let a unit that never comes back from its restart wait out
 // the module's 40 s for it.
 TEST(WristUnitRecording, AFailedUpdateRecordsNothingAndSaysWhy) {
-  const CorruptImage corrupt;
-  std::vector<std::string> units = {std::string(kQuickUpdate)};
-  if (corvane::testing::LongRunsAsked())
-    units.push_back(std::string(kQuickUpdate) + "restart_hangs = 1\n");
-  for (const std::string& settings : units) {
-    SCOPED_TRACE(settings);
+  struct Case {
+    bool corruptImage;
+    std::string settings;
+  };
+  std::vector<Case> cases = {{true, kQuickUpdate}};
+  if (corvane::testing::LongRunsAsked()) {
+    cases.push_back({false, std::string(kQuickUpdate) + "restart_hangs = 1\n"});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.settings);
+    std::optional<CorruptImage> corrupt;
+    if (c.corruptImage) corrupt.emplace();
+    const std::string& settings = c.settings;
     const WristRun run = RecordFromSimulator("wrist-update-fails", settings, "2");
     const std::string& output = run.result.output;
     EXPECT_EQ(run.result.exitCode, 2) << output;
