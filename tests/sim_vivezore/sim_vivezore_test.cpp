@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -14,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "firmware_image_writer.h"
 #include "vz_client.h"
 #include "vz_frame.h"
 #include "vz_server.h"
@@ -389,7 +391,8 @@ TEST(VzUpdate, TransfersAnImageWithOnePacketOrderError) {
   EXPECT_TRUE(Only(c.Collect(100), 'd').empty());  // the bootloader streams nothing
   EXPECT_EQ(c.Request('s').type, 's' | 0x80);
 
-  ASSERT_FALSE(c.Request('F', Concat({U32(300), {0x5C, 0x00, 0xEF, 0xBE}})).nack());
+  const uint8_t checksum = corvane::tools::Crc8(image);
+  ASSERT_FALSE(c.Request('F', Concat({U32(300), {checksum, 0x00, 0xEF, 0xBE}})).nack());
   EXPECT_EQ(Mode(c), 0x71);  // erasing
   EXPECT_TRUE(c.Request('B', Concat({{0, 0}, Bytes(128, 0)})).nack());
   Sleep(250);
@@ -427,7 +430,9 @@ TEST(VzUpdate, TransfersAnImageWithOnePacketOrderError) {
   EXPECT_EQ(Mode(c), 0x10);
   const std::string written = ReadText(sim.dir() / "image.bin");
   EXPECT_EQ(Bytes(written.begin(), written.end()), image);
-  EXPECT_EQ(ReadText(sim.dir() / "image.bin.info"), "declared_length = 300\nchecksum = 0x5c\n");
+  char info[64];
+  std::snprintf(info, sizeof info, "declared_length = 300\nchecksum = 0x%02x\n", checksum);
+  EXPECT_EQ(ReadText(sim.dir() / "image.bin.info"), info);
 }
 
 struct FaultCase {
@@ -551,8 +556,23 @@ TEST(VzFaults, EachSettingDoesWhatItSays) {
          Sleep(300);
          EXPECT_EQ(Mode(c), 0x71);
        }},
+      // The unit checks the image it received against the declared checksum:
+      // ten bytes of 1 are not what 0 declares, so it stays in its bootloader
+      // and keeps no image; unless it takes any image.
+      {"an image that does not match its checksum",
+       "bootloader_entry_ms = 100\nerase_ms = 50\nrestart_ms = 50",
+       [](Sim& sim, Client& c) {
+         EnterBootloader(c);
+         c.Request('F', Concat({U32(10), {0, 0, 0xEF, 0xBE}}));
+         Sleep(150);
+         ASSERT_FALSE(c.Request('B', Concat({{0, 0}, Bytes(128, 1)})).nack());
+         Sleep(300);
+         EXPECT_EQ(Mode(c), 0x70);
+         EXPECT_FALSE(std::filesystem::exists(sim.dir() / "image.bin"));
+       }},
       {"restart never completes",
-       "restart_hangs = 1\nbootloader_entry_ms = 100\nerase_ms = 50\nrestart_ms = 50",
+       "restart_hangs = 1\naccept_any_image = 1\nbootloader_entry_ms = 100\nerase_ms = 50\n"
+       "restart_ms = 50",
        [](Sim&, Client& c) {
          EnterBootloader(c);
          c.Request('F', Concat({U32(10), {0, 0, 0xEF, 0xBE}}));
