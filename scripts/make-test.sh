@@ -86,6 +86,10 @@ fi
 # tests run.
 can_run_32bit=true
 bash scripts/can-run-32bit.sh || can_run_32bit=false
+if $can_run_32bit && ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'ok installed'; then
+  echo "The 32-bit Wine is not installed (see scripts/install-deps.sh): the Windows tests run as a 64-bit build."
+  can_run_32bit=false
+fi
 background=(linux-asan linux-tsan windows fuzz)
 if ! $can_run_32bit; then
   background=(linux-asan linux-tsan windows64 windows fuzz)

@@ -26,6 +26,7 @@ const std::array<ChannelInfo, kChannelCount>& Channels();
 
 // Channel indices (0-based) of the values that interest a reader most.
 inline constexpr int kFingerPressure = 0;
+inline constexpr int kHcuPressure = 1;
 inline constexpr int kSystolic = 2;
 inline constexpr int kMean = 3;
 inline constexpr int kDiastolic = 4;

@@ -23,7 +23,7 @@ bool CsvWriter::Open(const std::string& path) {
   if (mFile == nullptr) return false;
   std::string header = "time_s";
   for (const ChannelInfo& channel : Channels()) header += "," + std::string(channel.csvName);
-  header += "\n";
+  header += ",marker\n";
   if (std::fputs(header.c_str(), mFile) < 0) Fail();
   mBytes = header.size();
   return !mFailed;
@@ -34,14 +34,27 @@ void CsvWriter::Fail() {
   mFailed = true;
 }
 
-void CsvWriter::Write(const Row& row) {
+namespace {
+
+// A cell as the CSV's readers take it: quoted where it holds a comma, a
+// quote or a line end, its quotes doubled.
+std::string CsvCell(std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) return std::string(text);
+  std::string cell = "\"";
+  for (const char c : text) cell += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return cell + "\"";
+}
+
+}  // namespace
+
+void CsvWriter::Write(const Row& row, std::string_view marker) {
   if (mFile == nullptr || mFailed) return;
   std::string line = FormatNumber(row.Seconds());
   for (int i = 0; i < kChannelCount; ++i) {
     line += ',';
     if (row.Has(i)) line += FormatNumber(ToPhysical(i, row.values[static_cast<size_t>(i)]));
   }
-  line += '\n';
+  line += ',' + CsvCell(marker) + '\n';
   if (std::fputs(line.c_str(), mFile) < 0) {
     Fail();
     return;

@@ -1,9 +1,11 @@
 // The recording as comma-separated values: a header, then one line per row
-// with the time in seconds and the 11 channels in their units.
+// with the time in seconds, the 11 channels in their units and the markers
+// added at the row (empty on most rows).
 #pragma once
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "row_assembler.h"
@@ -21,7 +23,8 @@ class CsvWriter {
   // A cell without a value of the row's own (a beat channel of a recording
   // without beats, a held value) stays empty. Nothing more is written once a
   // write has failed.
-  void Write(const Row& row);
+  // `marker`: the labels of the markers at this row ("Marker 1: text").
+  void Write(const Row& row, std::string_view marker = {});
   // Hands what is written to the system and checks it; false once anything
   // has failed.
   bool Flush();

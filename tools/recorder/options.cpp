@@ -57,12 +57,31 @@ Options ParseOptions(const std::vector<std::string>& args) {
     } else if (name == "--port") {
       options.port = take();
       if (options.port.empty()) throw UsageError("--port needs a serial port path");
+    } else if (name == "--live") {
+      options.live = true;
+    } else if (name == "--live-port") {
+      const std::string text = take();
+      int port = -1;
+      const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), port);
+      if (error != std::errc() || end != text.data() + text.size() || port < 1 || port > 65535) {
+        throw UsageError("--live-port takes a port number from 1 to 65535, not \"" + text + "\"");
+      }
+      options.livePort = port;
+    } else if (name == "--live-address") {
+      options.liveAddress = take();
+      if (options.liveAddress.empty()) throw UsageError("--live-address needs an address");
     } else {
       throw UsageError("unknown option \"" + args[i] + "\"");
     }
   }
   if (options.wristUnitSim && !options.port.empty()) {
     throw UsageError("--wrist-unit-sim and --port exclude each other");
+  }
+  if (options.live && options.command == Options::Command::Settings) {
+    throw UsageError("--live goes with a recording, not with \"settings\"");
+  }
+  if (!options.live && (options.livePort != 0 || options.liveAddress != "127.0.0.1")) {
+    throw UsageError("--live-port and --live-address go with --live");
   }
   return options;
 }
@@ -102,6 +121,13 @@ Options:
       --port PATH         the wrist unit's serial port, e.g. /dev/ttyUSB0
                           (put first in CORVANE_SERIAL_PORTS) or COM3; the
                           recording must then come from a wrist unit there
+      --live              serve a live view of the recording on this machine:
+                          its address (with the key every request needs) is
+                          printed before the recording starts; press m on
+                          the terminal, or the page's button, for a marker
+      --live-port N       the live view's port (default: a free one)
+      --live-address ADDR listen on ADDR instead of 127.0.0.1 (the view is
+                          then open to whoever has the key)
   -q, --quiet             print nothing but errors
   -h, --help              this text
 

@@ -17,6 +17,8 @@
 #include "console.h"
 #include "csv_writer.h"
 #include "edf_writer.h"
+#include "live_feed.h"
+#include "live_server.h"
 #include "module.h"
 #include "platform/fs_path.h"
 #include "plot.h"
@@ -48,6 +50,8 @@ constexpr auto kBeatGrace = 3s;
 // A timed recording that stops receiving samples ends this long after its time.
 constexpr auto kOverrun = 15s;
 constexpr auto kStatusInterval = 250ms;
+// The live view's status is brought up to date this often.
+constexpr auto kLiveStatusInterval = 100ms;
 constexpr auto kFailedCheckInterval = 1s;
 // How often the files are flushed and their writes checked.
 constexpr auto kWriteCheckInterval = 1s;
@@ -128,6 +132,10 @@ struct HostServices {
   LogFile log;
   TerminalProgressService progress;
   HostkitClassObject classObject;
+  // The live view's side: what it shows, and the markers from the page and
+  // the terminal.
+  LiveFeed live;
+  MarkerQueue markers;
 
   HostServices(bool quiet, bool terminal)
       : console(quiet, terminal),
@@ -147,6 +155,9 @@ bool IsWristUnitVersion(const std::string& version) {
 class Recording final : public LineListener {
  public:
   Recording(Console& console, LogFile& log) : mConsole(console), mLog(log) {}
+
+  // Rows, beats, messages and markers go to the live view too (null: not).
+  void ShowIn(LiveFeed* live) { mLive = live; }
 
   void OpenOutputs(const std::string& prefix, const EdfHeader& header) {
     mPrefix = prefix;
@@ -187,6 +198,7 @@ class Recording final : public LineListener {
     if (mEdf) mEdf->Annotate(at, text);
     if (text.rfind(kCuffSwitchComment, 0) == 0) mCuff = text.substr(sizeof kCuffSwitchComment - 1);
     mLastComment = text;
+    if (mLive) mLive->Banner("message", at, text);
   }
 
   void OnAbort(const std::string& reason) override {
@@ -201,6 +213,31 @@ class Recording final : public LineListener {
     mConsole.Error("The device aborted the recording at " + Fixed(at, 1) + " s: " + mAbortReason);
     mLog.Write("recorder: abort at " + Fixed(at, 3) + " s: " + mAbortReason);
     if (mEdf) mEdf->Annotate(at, "abort: " + mAbortReason);
+    if (mLive) mLive->Banner("abort", at, mAbortReason);
+  }
+
+  // A marker, at the newest row received: an EDF+ annotation, a cell of
+  // that row in the CSV, a line in the log and on the terminal.
+  void AddMarker(const Marker& marker) {
+    const uint64_t received = mRows.Received(kFingerPressure);
+    uint64_t row = std::max<uint64_t>(received > 0 ? received - 1 : 0, mRows.RowsPopped());
+    if (mRowLimit && *mRowLimit > 0) row = std::min(row, *mRowLimit - 1);
+    const double at = static_cast<double>(row) / kSampleRate;
+    const std::string label = MarkerLabel(marker);
+    std::string& cell = mMarkerCells[row];
+    cell += (cell.empty() ? "" : "; ") + label;
+    if (mEdf) mEdf->Annotate(at, label);
+    mLog.Write("recorder: marker at " + Fixed(at, 3) + " s from the " + marker.source + ": " +
+               label);
+    mConsole.Message("[" + Fixed(at, 1) + " s] " + label);
+    if (mLive) mLive->AddMarker(marker, at);
+  }
+  // Markers whose row never came (the recording ended first).
+  void ReportUnplacedMarkers() {
+    for (const auto& [row, labels] : mMarkerCells) {
+      mLog.Write("recorder: no row in the CSV for " + labels + " (the recording ended first)");
+    }
+    mMarkerCells.clear();
   }
 
   void OnOther(std::string_view line) override {
@@ -363,7 +400,13 @@ class Recording final : public LineListener {
   double Now() const { return static_cast<double>(mRows.Received(kFingerPressure)) / kSampleRate; }
 
   void Write(const Row& row) {
-    mCsv.Write(row);
+    const auto marker = mMarkerCells.find(row.index);
+    if (marker != mMarkerCells.end()) {
+      mCsv.Write(row, marker->second);
+      mMarkerCells.erase(marker);
+    } else {
+      mCsv.Write(row);
+    }
     if (mEdf) mEdf->Write(row);
     mPlot.Add(row);
     mBeats.Add(row);
@@ -371,7 +414,38 @@ class Recording final : public LineListener {
     const int32_t countdown = row.values[kCuffSwitchCountdown];
     if (countdown != kDigitalFullScale / 4000) mCountdownSeen = true;  // 1 s: switching off
     mCountdown = ToPhysical(kCuffSwitchCountdown, countdown);
+    mHcuPressure = ToPhysical(kHcuPressure, row.values[kHcuPressure]);
+    if (mLive) ShowRow(row);
   }
+
+  // The row on the live chart; a beat where the beat channels change.
+  void ShowRow(const Row& row) {
+    std::optional<LiveFeed::Beat> beat;
+    std::array<int32_t, 5> values{};
+    std::copy_n(row.values.begin() + kSystolic, values.size(), values.begin());
+    if (row.Has(kSystolic) && values != mLastBeat && values[0] != 0) {
+      beat = LiveFeed::Beat{ToPhysical(kSystolic, values[0]), ToPhysical(kMean, values[1]),
+                            ToPhysical(kDiastolic, values[2]), ToPhysical(kHeartRate, values[3])};
+    }
+    mLastBeat = values;
+    mLive->AddRow(row.index, row.Seconds(), ToPhysical(kFingerPressure, row.values[kFingerPressure]),
+                  beat);
+  }
+
+ public:
+  // The status the live view shows, as of now.
+  LiveStatus LiveState(const std::optional<double>& duration) const {
+    LiveStatus status;
+    status.elapsed = std::chrono::duration<double>(Clock::now() - mStart).count();
+    if (duration) status.remaining = std::max(0.0, *duration - status.elapsed);
+    status.cuff = mCuff;
+    if (mCountdownSeen) status.switchIn = mCountdown;
+    status.hcuPressure = mHcuPressure;
+    status.rows = mRowsWritten;
+    return status;
+  }
+
+ private:
 
   Console& mConsole;
   LogFile& mLog;
@@ -402,6 +476,10 @@ class Recording final : public LineListener {
   DeviceEventCounts mEventBaseline;
   std::optional<DeviceEventCounts> mEventEnd;
   std::atomic<uint64_t> mPressureRows{0};
+  LiveFeed* mLive = nullptr;
+  std::map<uint64_t, std::string> mMarkerCells;  // row index: the markers' labels
+  std::array<int32_t, 5> mLastBeat{};
+  double mHcuPressure = 0;
 };
 
 // The device module with the host's calls around it: opened up to a found
@@ -631,6 +709,8 @@ int Record(const Options& options, HostServices& host, DeviceLink& link, Session
                   ", version " + (version.empty() ? "unknown" : version) + ", id " +
                   std::to_string(id));
   console.Message("Generation: " + where);
+  host.live.SetDevice({recording.Generation(), port, serial.empty() ? "unknown" : serial,
+                       version.empty() ? "unknown" : version});
   log.Write("recorder: device " + device + ", serial " + serial + ", version " + version + ", id " +
             std::to_string(id) + ", generation " + where);
   CheckInterrupt();
@@ -666,12 +746,31 @@ int Record(const Options& options, HostServices& host, DeviceLink& link, Session
   Command(session, "?in/sampler/start", log, kSamplerTimeoutMs);
   recording.StartClock(started);
   log.Write("recorder: recording started " + DateTimeText(started));
-  console.Message(options.duration ? "Recording for " + Fixed(*options.duration, 1) +
-                                         " s (Ctrl-C stops earlier) ..."
-                                   : "Recording until Ctrl-C ...");
+  KeyInput keys;
+  host.markers.SetOpen(true);
+  console.Message((options.duration ? "Recording for " + Fixed(*options.duration, 1) +
+                                          " s (Ctrl-C stops earlier)"
+                                    : std::string("Recording until Ctrl-C")) +
+                  (keys.Active() ? "; m adds a marker ..." : " ..."));
+  // The markers from the page and the terminal, in the order they came.
+  const auto takeMarkers = [&] {
+    for (int key = keys.Poll(); key >= 0; key = keys.Poll()) {
+      if (key == 'm' || key == 'M') host.markers.Add("", "terminal");
+    }
+    for (const Marker& marker : host.markers.Take()) recording.AddMarker(marker);
+  };
+  const auto showLiveStatus = [&] {
+    LiveStatus status = recording.LiveState(options.duration);
+    const DeviceEventCounts events = host.events.Counts();
+    const DeviceEventCounts& before = recording.EventBaseline();
+    status.lostFrames = events.lostFrames - before.lostFrames;
+    status.gaps = events.gaps.size() - before.gaps.size();
+    host.live.SetStatus(status);
+  };
 
   const auto start = Clock::now();
   auto lastStatus = start - kStatusInterval;
+  auto lastLiveStatus = start - kLiveStatusInterval;
   auto lastFailedCheck = start;
   auto lastWriteCheck = start;
   std::optional<Clock::time_point> graceEnd;
@@ -682,8 +781,13 @@ int Record(const Options& options, HostServices& host, DeviceLink& link, Session
     // Up to a second's lines at a time, then the rows and the status.
     for (int lines = 0; lines < 4 * kChannelCount && session.Pump(lines == 0 ? 20 : 0); ++lines) {
     }
+    takeMarkers();
     recording.DrainRows();
     const auto now = Clock::now();
+    if (options.live && now - lastLiveStatus >= kLiveStatusInterval) {
+      lastLiveStatus = now;
+      showLiveStatus();
+    }
     if (recording.Aborted()) break;
     if (InterruptCount() > interruptsSeen) {
       if (interruptsSeen++ > 0) break;  // a second Ctrl-C: at once
@@ -724,6 +828,9 @@ int Record(const Options& options, HostServices& host, DeviceLink& link, Session
       recording.ShowStatus();
     }
   }
+  // A marker accepted up to here is written; later ones are refused.
+  host.markers.SetOpen(false);
+  takeMarkers();
   recording.SetEventEnd(host.events.Counts());
   recording.ShowStatus(true);
   console.EndStatus();
@@ -743,6 +850,8 @@ int Record(const Options& options, HostServices& host, DeviceLink& link, Session
   if (recording.Aborted()) code = kExitAborted;
   if (writeFailed) code = kExitFailure;
   recording.FinishRows();
+  recording.ReportUnplacedMarkers();
+  if (options.live) showLiveStatus();
   log.Write("recorder: recording ended, " + std::to_string(recording.RowsWritten()) + " rows");
   return code;
 }
@@ -808,10 +917,39 @@ int Run(const Options& options) {
       return kExitUsage;
     }
   }
+  if (recording && options.live && !LiveServer::Available()) {
+    console.Error("error: --live: the live view is not available in this build of the recorder");
+    return kExitUsage;
+  }
   if (recording && !host.log.Open(options.out + ".log", !options.overwrite)) {
     console.Error("error: cannot write the recording to " + options.out +
                   ".*: the folder does not exist or is not writable");
     return kExitFailure;
+  }
+  // The view is there before the device is looked for: a firmware update on
+  // the way shows in it.
+  std::unique_ptr<LiveServer> liveServer;
+  if (recording && options.live) {
+    try {
+      liveServer = std::make_unique<LiveServer>(
+          host.live, host.markers, LiveServerOptions{options.liveAddress, options.livePort, {}});
+    } catch (const LiveServerError& error) {
+      console.Error(std::string("error: --live: ") + error.what());
+      host.log.Write(std::string("recorder: no live view: ") + error.what());
+      host.log.Close();
+      return kExitFailure;
+    }
+    host.progress.ShowIn(&host.live);
+    if (options.liveAddress != "127.0.0.1") {
+      console.Error("warning: the live view listens on " + options.liveAddress +
+                    ": whoever can reach this machine there and has the key can watch the "
+                    "recording and add markers");
+    }
+    // Printed even when quiet: it was asked for.
+    std::printf("Live view: %s\n", liveServer->Url().c_str());
+    std::fflush(stdout);
+    host.log.Write("recorder: live view on " + options.liveAddress + " port " +
+                   std::to_string(liveServer->Port()));
   }
   // The simulator is started, and the port named, before the module is
   // loaded: the module lists the ports from the environment.
@@ -857,6 +995,8 @@ int Run(const Options& options) {
 
   int code = kExitOk;
   Recording record(console, host.log);
+  if (liveServer) record.ShowIn(&host.live);
+  std::string endText;  // the summary, or why there is none
   bool recorded = false;
   try {
     RecorderHostObject hostObject;
@@ -872,6 +1012,7 @@ int Run(const Options& options) {
     link.Close();
   } catch (const ModuleError& error) {
     console.Error(std::string("error: ") + error.what());
+    endText = error.what();
     code = kExitFailure;
   } catch (const Failure& failure) {
     if (failure.code() == kExitInterrupted) {
@@ -879,6 +1020,7 @@ int Run(const Options& options) {
     } else {
       console.Error(std::string("error: ") + failure.what());
     }
+    endText = failure.what();
     host.log.Write(std::string("recorder: ") + failure.what());
     code = failure.code();
   }
@@ -900,10 +1042,20 @@ int Run(const Options& options) {
     device.repeatedFrames = events.repeatedFrames - before.repeatedFrames;
     device.reconnects = events.reconnects - before.reconnects;
     const std::string summary = record.Summary(device);
+    endText = endText.empty() ? summary : endText + "\n\n" + summary;
     host.log.Write(summary);
     if (!console.Quiet()) std::fputs(summary.c_str(), stdout);
   } else {
     record.CloseFiles(options.out);
+  }
+  if (liveServer) {
+    host.live.End(code == kExitOk            ? "recorded"
+                  : code == kExitAborted     ? "stopped by the device"
+                  : code == kExitInterrupted ? "interrupted before the recording started"
+                                             : "failed",
+                  endText);
+    liveServer->Stop();
+    host.progress.ShowIn(nullptr);
   }
   UnregisterHostkit();
   if (simulator) {

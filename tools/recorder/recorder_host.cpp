@@ -50,6 +50,7 @@ class TerminalProgress final : public HostProgress {
     }
     const PhasePace pace{percent - mPhasePercent, Seconds(mPhaseStart)};
     mService.console().Status(ProgressLine(mTitle, percent, mText, Elapsed(), pace), force);
+    if (LiveFeed* live = mService.live()) live->Progress(mTitle, percent, mText, false);
     return cancelled ? 1 : 0;
   }
   int32_t CORVANE_STDCALL Close() override {
@@ -57,6 +58,7 @@ class TerminalProgress final : public HostProgress {
     if (mClosed) return 0;
     mClosed = true;
     mService.console().EndStatus();
+    if (LiveFeed* live = mService.live()) live->Progress(mTitle, mPercent, mText, true);
     // How far the bar got says nothing sure about the task's outcome (a
     // timed phase fills its share even when it fails): the owner of the task
     // reports that.

@@ -11,6 +11,7 @@
 
 #include "console.h"
 #include "device_events.h"
+#include "live_feed.h"
 #include "host/host_interfaces.h"
 
 namespace corvane::recorder {
@@ -90,11 +91,15 @@ class TerminalProgressService final : public HostProgressService {
   Console& console() { return mConsole; }
   LogFile& log() { return mLog; }
   bool Cancelled() const { return mCancelled != nullptr && mCancelled(); }
+  // The windows are shown in the live view too (null: not).
+  void ShowIn(LiveFeed* live) { mLive = live; }
+  LiveFeed* live() const { return mLive; }
 
  private:
   Console& mConsole;
   LogFile& mLog;
   bool (*mCancelled)();
+  std::atomic<LiveFeed*> mLive{nullptr};
   std::atomic<uint32_t> mRefs{1};
 };
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace corvane::recorder {
@@ -15,6 +16,24 @@ int InterruptCount();
 bool StdoutIsTerminal();
 // The terminal's width in columns; 0 when it is not known.
 int TerminalColumns();
+
+// The terminal's keys one at a time, unechoed, for as long as this lives;
+// nothing when standard input is not a terminal. Ctrl-C still interrupts.
+class KeyInput {
+ public:
+  KeyInput();
+  ~KeyInput();
+  KeyInput(const KeyInput&) = delete;
+  KeyInput& operator=(const KeyInput&) = delete;
+  // The next key pressed, or -1 when none is waiting.
+  int Poll();
+  // Standard input is a terminal, whose keys are read.
+  bool Active() const { return mState != nullptr; }
+
+ private:
+  struct State;
+  std::unique_ptr<State> mState;
+};
 
 // fopen for a UTF-8 path.
 std::FILE* OpenFile(const std::string& path, const char* mode);

@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -33,6 +34,33 @@ void InstallInterruptHandler() {
 }
 
 int InterruptCount() { return gInterrupts.load(); }
+
+struct KeyInput::State {
+  termios saved{};
+};
+
+KeyInput::KeyInput() {
+  if (isatty(STDIN_FILENO) == 0) return;
+  auto state = std::make_unique<State>();
+  if (tcgetattr(STDIN_FILENO, &state->saved) != 0) return;
+  termios raw = state->saved;
+  // Keys as they are pressed, without waiting for a line; reads never block.
+  raw.c_lflag &= static_cast<tcflag_t>(~(ICANON | ECHO));
+  raw.c_cc[VMIN] = 0;
+  raw.c_cc[VTIME] = 0;
+  if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) return;
+  mState = std::move(state);
+}
+
+KeyInput::~KeyInput() {
+  if (mState) tcsetattr(STDIN_FILENO, TCSANOW, &mState->saved);
+}
+
+int KeyInput::Poll() {
+  unsigned char key = 0;
+  if (!mState || read(STDIN_FILENO, &key, 1) != 1) return -1;
+  return key;
+}
 
 bool StdoutIsTerminal() { return isatty(fileno(stdout)) != 0; }
 

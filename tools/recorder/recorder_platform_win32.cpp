@@ -1,3 +1,4 @@
+#include <conio.h>
 #include <io.h>
 #include <windows.h>
 
@@ -26,6 +27,16 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 void InstallInterruptHandler() { SetConsoleCtrlHandler(OnConsoleEvent, TRUE); }
 
 int InterruptCount() { return gInterrupts.load(); }
+
+struct KeyInput::State {};
+
+KeyInput::KeyInput() {
+  if (_isatty(_fileno(stdin)) != 0) mState = std::make_unique<State>();
+}
+
+KeyInput::~KeyInput() = default;
+
+int KeyInput::Poll() { return mState && _kbhit() != 0 ? _getch() : -1; }
 
 bool StdoutIsTerminal() { return _isatty(_fileno(stdout)) != 0; }
 
