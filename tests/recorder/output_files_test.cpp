@@ -65,26 +65,29 @@ Row MakeRow(uint64_t i) {
   return row;
 }
 
-TEST(RecorderCsvFile, HoldsTimeAndEveryChannelInItsUnit) {
+TEST(RecorderCsvFile, HoldsTimeEveryChannelInItsUnitAndTheMarkers) {
   const std::string path = TempPath("values.csv");
   CsvWriter csv;
   ASSERT_TRUE(csv.Open(path));
   csv.Write(MakeRow(0));
   Row withoutBeats = MakeRow(1);
   withoutBeats.hasBeats = false;
-  csv.Write(withoutBeats);
+  csv.Write(withoutBeats, "Marker 1");
+  csv.Write(MakeRow(2), "Marker 2: \"cold\", left hand");
   ASSERT_TRUE(csv.Close());
 
   const std::vector<std::string> lines = ReadLines(path);
-  ASSERT_EQ(lines.size(), 3u);
+  ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0],
             "time_s,finger_pressure_mmHg,hcu_pressure_mmHg,systolic_mmHg,mean_mmHg,"
             "diastolic_mmHg,heart_rate_bpm,interbeat_interval_ms,status8,cuff_switch_s,"
-            "status10,status11");
+            "status10,status11,marker");
   EXPECT_EQ(Split(lines[1]), (std::vector<std::string>{"0", "100", "-5", "120", "95", "75", "70",
-                                                       "857", "4", "900", "30", "1700"}));
+                                                       "857", "4", "900", "30", "1700", ""}));
   EXPECT_EQ(Split(lines[2]), (std::vector<std::string>{"0.005", "101", "-4", "", "", "", "", "",
-                                                       "4", "900", "30", "-32768"}));
+                                                       "4", "900", "30", "-32768", "Marker 1"}));
+  // A text with a comma or a quote is one quoted cell.
+  EXPECT_TRUE(lines[3].ends_with(",\"Marker 2: \"\"cold\"\", left hand\"")) << lines[3];
 }
 
 TEST(RecorderCsvFile, AnUnwritablePlaceIsReported) {
@@ -102,7 +105,8 @@ struct EdfContents {
 
 EdfContents ReadEdf(const std::string& path) {
   EdfContents contents;
-  const int result = edfopen_file_readonly(path.c_str(), &contents.header, EDFLIB_READ_ALL_ANNOTATIONS);
+  const int result =
+      edfopen_file_readonly(path.c_str(), &contents.header, EDFLIB_READ_ALL_ANNOTATIONS);
   EXPECT_EQ(result, 0) << "EDFlib error " << contents.header.filetype;
   if (result != 0) return contents;
   const int handle = contents.header.handle;
@@ -124,7 +128,9 @@ EdfContents ReadEdf(const std::string& path) {
 
 class EdfFile : public ::testing::TestWithParam<bool> {
  protected:
-  std::unique_ptr<EdfWriter> Writer() { return GetParam() ? MakePlainEdfWriter() : MakeEdfWriter(); }
+  std::unique_ptr<EdfWriter> Writer() {
+    return GetParam() ? MakePlainEdfWriter() : MakeEdfWriter();
+  }
   std::string Path(const std::string& name) {
     return TempPath((GetParam() ? "plain_" : "edflib_") + name);
   }
@@ -180,8 +186,10 @@ TEST_P(EdfFile, ReadsBackWithItsSignalsValuesAndAnnotations) {
   ASSERT_EQ(file.annotations.size(), 5u);
   EXPECT_EQ(file.annotations[0], std::make_pair(0.0, std::string("HCU not zeroed")));
   EXPECT_EQ(file.annotations[1], std::make_pair(1.235, std::string("Switch to finger cuff 2")));
-  EXPECT_EQ(file.annotations[2], std::make_pair(2.1, std::string("abort: Corvane Controller communication")));
-  EXPECT_EQ(file.annotations[3], std::make_pair(2.1, std::string("error! and more words than fit")));
+  EXPECT_EQ(file.annotations[2],
+            std::make_pair(2.1, std::string("abort: Corvane Controller communication")));
+  EXPECT_EQ(file.annotations[3],
+            std::make_pair(2.1, std::string("error! and more words than fit")));
   EXPECT_EQ(file.annotations[4], std::make_pair(2.25, std::string("recording end")));
 }
 
@@ -208,8 +216,8 @@ TEST(RecorderEdfFile, LongAnnotationsAreCutBetweenWords) {
   EXPECT_EQ(SplitAnnotation("HCU not zeroed"), std::vector<std::string>{"HCU not zeroed"});
   EXPECT_EQ(SplitAnnotation("Corvane Controller Error 12: Please restart the Corvane Controller "
                             "and Kymoview."),
-            (std::vector<std::string>{"Corvane Controller Error 12: Please", "restart the Corvane Controller and",
-                                      "Kymoview."}));
+            (std::vector<std::string>{"Corvane Controller Error 12: Please",
+                                      "restart the Corvane Controller and", "Kymoview."}));
   const std::string word(50, 'x');
   EXPECT_EQ(SplitAnnotation(word), (std::vector<std::string>{word.substr(0, 40), word.substr(40)}));
   EXPECT_EQ(SplitAnnotation(std::string(40, 'y') + " z"),

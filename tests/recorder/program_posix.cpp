@@ -19,9 +19,8 @@ namespace {
 
 // `fileSizeLimit` (bytes, 0: none) makes every write beyond it fail, as on a
 // full disk.
-pid_t Start(const std::vector<std::string>& args, const std::string& outputPath,
-            rlim_t fileSizeLimit = 0) {
-  const std::string program = TestFolder() + "/corvane-record";
+pid_t Start(const std::string& program, const std::vector<std::string>& args,
+            const std::string& outputPath, rlim_t fileSizeLimit = 0) {
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
@@ -36,7 +35,7 @@ pid_t Start(const std::vector<std::string>& args, const std::string& outputPath,
       setrlimit(RLIMIT_FSIZE, &limit);
       signal(SIGXFSZ, SIG_IGN);
     }
-    execv(program.c_str(), argv.data());
+    execvp(program.c_str(), argv.data());
     _exit(127);
   }
   return pid;
@@ -50,15 +49,19 @@ int Wait(pid_t pid) {
 
 }  // namespace
 
-ProgramResult RunRecorder(const std::vector<std::string>& args) {
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args) {
   static int runs = 0;
   const std::string outputPath =
       FreshFolder("output-" + std::to_string(getpid()) + "-" + std::to_string(++runs)) +
       "/output.txt";
   ProgramResult result;
-  result.exitCode = Wait(Start(args, outputPath));
+  result.exitCode = Wait(Start(program, args, outputPath));
   result.output = ReadText(outputPath);
   return result;
+}
+
+ProgramResult RunRecorder(const std::vector<std::string>& args) {
+  return RunProgram(TestFolder() + "/corvane-record", args);
 }
 
 namespace {
@@ -67,7 +70,8 @@ TEST(RecorderProgram, CtrlCInTheMiddleLeavesCompleteReadableFiles) {
   const std::string folder = FreshFolder("interrupted");
   const std::string prefix = folder + "/rec";
   const std::string outputPath = folder + "/output.txt";
-  const pid_t pid = Start({"--out", prefix, "--duration", "30"}, outputPath);
+  const pid_t pid =
+      Start(TestFolder() + "/corvane-record", {"--out", prefix, "--duration", "30"}, outputPath);
   ASSERT_GT(pid, 0);
   // Wait until the recording runs, then two seconds more.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
@@ -100,7 +104,8 @@ TEST(RecorderProgram, CtrlCWithTheSimulatedWristUnitStopsTheSimulatorToo) {
   const std::string folder = FreshFolder("interrupted-wrist");
   const std::string outputPath = folder + "/output.txt";
   const pid_t pid =
-      Start({"--wrist-unit-sim", "--sim-settings", WriteSimSettings(folder, "firmware = 2.1.1.0\n"),
+      Start(TestFolder() + "/corvane-record",
+            {"--wrist-unit-sim", "--sim-settings", WriteSimSettings(folder, "firmware = 2.1.1.0\n"),
              "--out", folder + "/rec", "--duration", "30"},
             outputPath);
   ASSERT_GT(pid, 0);
@@ -126,7 +131,8 @@ TEST(RecorderProgram, AFullDiskStopsTheRecordingWithTheRowsTheFilesHold) {
   const std::string prefix = folder + "/rec";
   const std::string outputPath = folder + "/output.txt";
   const auto started = std::chrono::steady_clock::now();
-  const pid_t pid = Start({"--out", prefix, "--duration", "20"}, outputPath, 32 * 1024);
+  const pid_t pid = Start(TestFolder() + "/corvane-record", {"--out", prefix, "--duration", "20"},
+                          outputPath, 32 * 1024);
   ASSERT_GT(pid, 0);
   const int exitCode = Wait(pid);
   const double seconds =
@@ -141,7 +147,7 @@ TEST(RecorderProgram, AFullDiskStopsTheRecordingWithTheRowsTheFilesHold) {
   // The CSV ends with a whole line; the summary counts what each file holds.
   const auto csv = ReadCsv(prefix + ".csv");
   ASSERT_GT(csv.size(), 200u);
-  for (const auto& row : csv) ASSERT_EQ(row.size(), 12u);
+  for (const auto& row : csv) ASSERT_EQ(row.size(), 13u);
   std::smatch match;
   ASSERT_TRUE(std::regex_search(
       output, match,

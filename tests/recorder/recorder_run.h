@@ -27,6 +27,9 @@ bool Exists(const std::string& path);
 // Runs the recorder with `args` and waits for it (program_posix.cpp,
 // program_win32.cpp).
 ProgramResult RunRecorder(const std::vector<std::string>& args);
+// Runs `program` (found on the PATH unless it names a folder) and waits for
+// it (Linux).
+ProgramResult RunProgram(const std::string& program, const std::vector<std::string>& args);
 
 // Checks what every finished recording must hold: a complete CSV of `rows`
 // rows at 200 per second, and (where this build reads EDF+) an EDF+ file

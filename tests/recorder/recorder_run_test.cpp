@@ -78,7 +78,7 @@ void ExpectCompleteRecording(const std::string& prefix, size_t rows,
   ASSERT_EQ(csv.size(), rows + 1);
   EXPECT_EQ(csv[0][0], "time_s");
   for (size_t i = 1; i < csv.size(); ++i) {
-    ASSERT_EQ(csv[i].size(), 12u) << "row " << i;
+    ASSERT_EQ(csv[i].size(), 13u) << "row " << i;
     ASSERT_NEAR(std::stod(csv[i][0]), static_cast<double>(i - 1) / 200, 1e-9) << "row " << i;
     const double finger = std::stod(csv[i][1]);
     if (i <= deflatedRows && finger == 0) continue;

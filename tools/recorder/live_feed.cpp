@@ -33,11 +33,21 @@ std::string JsonString(std::string_view text) {
   std::string json = "\"";
   for (const char c : text) {
     switch (c) {
-      case '"': json += "\\\""; break;
-      case '\\': json += "\\\\"; break;
-      case '\n': json += "\\n"; break;
-      case '\r': json += "\\r"; break;
-      case '\t': json += "\\t"; break;
+      case '"':
+        json += "\\\"";
+        break;
+      case '\\':
+        json += "\\\\";
+        break;
+      case '\n':
+        json += "\\n";
+        break;
+      case '\r':
+        json += "\\r";
+        break;
+      case '\t':
+        json += "\\t";
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
           char escaped[8];
@@ -72,7 +82,8 @@ std::string CleanMarkerText(std::string_view text) {
 }
 
 std::string MarkerLabel(const Marker& marker) {
-  return "Marker " + std::to_string(marker.number) + (marker.text.empty() ? "" : ": " + marker.text);
+  return "Marker " + std::to_string(marker.number) +
+         (marker.text.empty() ? "" : ": " + marker.text);
 }
 
 std::optional<int> MarkerQueue::Add(std::string_view text, const std::string& source) {
@@ -109,14 +120,13 @@ void LiveFeed::SetDevice(const LiveDevice& device) {
 }
 
 void LiveFeed::SetStatus(const LiveStatus& status) {
-  std::string json = "{\"elapsed\":" + Number(status.elapsed, 1) +
-                     ",\"remaining\":" + Optional(status.remaining, 1) +
-                     ",\"cuff\":" + JsonString(status.cuff) +
-                     ",\"switchIn\":" + Optional(status.switchIn, 0) +
-                     ",\"hcuPressure\":" + Number(status.hcuPressure, 1) +
-                     ",\"lostFrames\":" + std::to_string(status.lostFrames) +
-                     ",\"gaps\":" + std::to_string(status.gaps) +
-                     ",\"rows\":" + std::to_string(status.rows) + "}";
+  std::string json =
+      "{\"elapsed\":" + Number(status.elapsed, 1) +
+      ",\"remaining\":" + Optional(status.remaining, 1) + ",\"cuff\":" + JsonString(status.cuff) +
+      ",\"switchIn\":" + Optional(status.switchIn, 0) +
+      ",\"hcuPressure\":" + Number(status.hcuPressure, 1) +
+      ",\"lostFrames\":" + std::to_string(status.lostFrames) +
+      ",\"gaps\":" + std::to_string(status.gaps) + ",\"rows\":" + std::to_string(status.rows) + "}";
   std::lock_guard lock(mMutex);
   mStatus = std::move(json);
   ++mStatusVersion;
@@ -133,15 +143,15 @@ void LiveFeed::Banner(const std::string& kind, double seconds, const std::string
 }
 
 void LiveFeed::AddMarker(const Marker& marker, double seconds) {
-  AddEvent("{\"kind\":\"marker\",\"time\":" + Number(seconds, 3) +
-           ",\"number\":" + std::to_string(marker.number) + ",\"text\":" +
-           JsonString(MarkerLabel(marker)) + ",\"source\":" + JsonString(marker.source) + "}");
+  AddEvent("{\"kind\":\"marker\",\"time\":" + Number(seconds, 3) + ",\"number\":" +
+           std::to_string(marker.number) + ",\"text\":" + JsonString(MarkerLabel(marker)) +
+           ",\"source\":" + JsonString(marker.source) + "}");
 }
 
 void LiveFeed::Progress(const std::string& title, int percent, const std::string& text,
                         bool closed) {
-  std::string json = "{\"title\":" + JsonString(title) + ",\"percent\":" +
-                     std::to_string(percent) + ",\"text\":" + JsonString(text) +
+  std::string json = "{\"title\":" + JsonString(title) + ",\"percent\":" + std::to_string(percent) +
+                     ",\"text\":" + JsonString(text) +
                      ",\"closed\":" + (closed ? "true" : "false") + "}";
   std::lock_guard lock(mMutex);
   mProgress = std::move(json);

@@ -56,11 +56,11 @@ struct LiveDevice {
 };
 
 struct LiveStatus {
-  double elapsed = 0;                // seconds recorded
-  std::optional<double> remaining;   // none: until Ctrl-C
-  std::string cuff;                  // the cuff in use
-  std::optional<double> switchIn;    // seconds to the next cuff switch; none: no switching
-  double hcuPressure = 0;            // mmHg
+  double elapsed = 0;               // seconds recorded
+  std::optional<double> remaining;  // none: until Ctrl-C
+  std::string cuff;                 // the cuff in use
+  std::optional<double> switchIn;   // seconds to the next cuff switch; none: no switching
+  double hcuPressure = 0;           // mmHg
   uint64_t lostFrames = 0;
   uint64_t gaps = 0;
   uint64_t rows = 0;
@@ -114,7 +114,7 @@ class LiveFeed {
   void AddEvent(std::string json);
 
   mutable std::mutex mMutex;
-  std::deque<Sample> mSamples;  // the last kWindowSeconds
+  std::deque<Sample> mSamples;       // the last kWindowSeconds
   std::vector<std::string> mEvents;  // each a JSON object, in the order they came
   std::string mDevice = "null";
   std::string mStatus = "null";

@@ -31,7 +31,8 @@ std::string NewKey() {
 bool SameKey(const std::string& given, const std::string& key) {
   if (given.size() != key.size()) return false;
   unsigned char difference = 0;
-  for (size_t i = 0; i < key.size(); ++i) difference |= static_cast<unsigned char>(given[i] ^ key[i]);
+  for (size_t i = 0; i < key.size(); ++i)
+    difference |= static_cast<unsigned char>(given[i] ^ key[i]);
   return difference == 0;
 }
 
@@ -74,7 +75,8 @@ struct LiveServer::Impl {
       Refuse(response, 403, "cross-origin requests are not served");
       return false;
     }
-    if (request.get_param_value_count("key") != 1 || !SameKey(request.get_param_value("key"), key)) {
+    if (request.get_param_value_count("key") != 1 ||
+        !SameKey(request.get_param_value("key"), key)) {
       Refuse(response, 403, "the key is missing or wrong");
       return false;
     }
@@ -98,7 +100,8 @@ struct LiveServer::Impl {
           const std::string event = "data: " + feed.Update(*cursor) + "\n\n";
           if (!sink.write(event.data(), event.size())) return false;
           std::unique_lock lock(mutex);
-          wake.wait_for(lock, std::chrono::milliseconds(kUpdateMs), [this] { return stopping.load(); });
+          wake.wait_for(lock, std::chrono::milliseconds(kUpdateMs),
+                        [this] { return stopping.load(); });
           return true;
         },
         [this](bool) {
@@ -154,11 +157,11 @@ LiveServer::LiveServer(LiveFeed& feed, MarkerQueue& markers, const LiveServerOpt
                sizeof buffer);
   });
   server.set_default_headers(SafetyHeaders());
-  server.set_pre_routing_handler([&impl](const httplib::Request& request,
-                                         httplib::Response& response) {
-    return impl.Admitted(request, response) ? httplib::Server::HandlerResponse::Unhandled
-                                            : httplib::Server::HandlerResponse::Handled;
-  });
+  server.set_pre_routing_handler(
+      [&impl](const httplib::Request& request, httplib::Response& response) {
+        return impl.Admitted(request, response) ? httplib::Server::HandlerResponse::Unhandled
+                                                : httplib::Server::HandlerResponse::Handled;
+      });
   server.Get("/", [&impl](const httplib::Request&, httplib::Response& response) {
     const LiveAsset& page = *FindLiveAsset("/");
     std::string html(page.body);
@@ -174,21 +177,22 @@ LiveServer::LiveServer(LiveFeed& feed, MarkerQueue& markers, const LiveServerOpt
   server.Post("/marker", [&impl](const httplib::Request& request, httplib::Response& response) {
     impl.AddMarker(request, response);
   });
-  server.Get(R"(/[a-z.]+\.(js|css))", [](const httplib::Request& request,
-                                          httplib::Response& response) {
-    const LiveAsset* asset = FindLiveAsset(request.path);
-    if (asset == nullptr) return Refuse(response, 404, "not found");
-    response.set_content(asset->body.data(), asset->body.size(),
-                         (std::string(asset->type) + "; charset=utf-8").c_str());
-  });
+  server.Get(R"(/[a-z.]+\.(js|css))",
+             [](const httplib::Request& request, httplib::Response& response) {
+               const LiveAsset* asset = FindLiveAsset(request.path);
+               if (asset == nullptr) return Refuse(response, 404, "not found");
+               response.set_content(asset->body.data(), asset->body.size(),
+                                    (std::string(asset->type) + "; charset=utf-8").c_str());
+             });
   server.set_error_handler([](const httplib::Request&, httplib::Response& response) {
     if (response.body.empty()) {
       response.set_content(std::to_string(response.status) + "\n", "text/plain; charset=utf-8");
     }
   });
 
-  impl.port = options.port == 0 ? server.bind_to_any_port(impl.address)
-                                : (server.bind_to_port(impl.address, options.port) ? options.port : -1);
+  impl.port = options.port == 0
+                  ? server.bind_to_any_port(impl.address)
+                  : (server.bind_to_port(impl.address, options.port) ? options.port : -1);
   if (impl.port <= 0) {
     throw LiveServerError("cannot listen on " + impl.address +
                           (options.port == 0 ? "" : " port " + std::to_string(options.port)));

@@ -26,8 +26,8 @@ struct Options {
   std::string simSettings;           // settings of the simulated Controller, or of the wrist unit
   bool wristUnitSim = false;         // start the simulated wrist unit and record from it
   std::string port;                  // the wrist unit's serial port; empty: the module searches
-  bool live = false;                  // serve the live view
-  int livePort = 0;                   // 0: a free port
+  bool live = false;                 // serve the live view
+  int livePort = 0;                  // 0: a free port
   std::string liveAddress = "127.0.0.1";
   bool quiet = false;
   bool overwrite = false;  // replace the files of an earlier recording

@@ -428,8 +428,8 @@ class Recording final : public LineListener {
                             ToPhysical(kDiastolic, values[2]), ToPhysical(kHeartRate, values[3])};
     }
     mLastBeat = values;
-    mLive->AddRow(row.index, row.Seconds(), ToPhysical(kFingerPressure, row.values[kFingerPressure]),
-                  beat);
+    mLive->AddRow(row.index, row.Seconds(),
+                  ToPhysical(kFingerPressure, row.values[kFingerPressure]), beat);
   }
 
  public:
@@ -446,7 +446,6 @@ class Recording final : public LineListener {
   }
 
  private:
-
   Console& mConsole;
   LogFile& mLog;
   RowAssembler mRows;

@@ -11,8 +11,8 @@
 
 #include "console.h"
 #include "device_events.h"
-#include "live_feed.h"
 #include "host/host_interfaces.h"
+#include "live_feed.h"
 
 namespace corvane::recorder {
 

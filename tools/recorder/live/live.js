@@ -35,6 +35,7 @@
     },
     ylabel: 'mmHg',
     xlabel: 'seconds',
+    labelsDiv: $('legend'),
     labelsSeparateLines: true,
     legend: 'always',
     dateWindow: [0, windowSeconds],
@@ -44,15 +45,16 @@
       context.strokeStyle = '#3949ab';
       context.fillStyle = '#3949ab';
       context.font = '12px sans-serif';
-      for (const marker of markers) {
+      markers.forEach((marker, index) => {
         const x = graph.toDomXCoord(marker.time);
-        if (x < area.x || x > area.x + area.w) continue;
+        if (x < area.x || x > area.x + area.w) return;
         context.beginPath();
         context.moveTo(x, area.y);
         context.lineTo(x, area.y + area.h);
         context.stroke();
-        context.fillText(marker.label, x + 3, area.y + 12);
-      }
+        // Markers close together keep their labels apart.
+        context.fillText(marker.label, x + 3, area.y + 14 + 15 * (index % 4));
+      });
       context.restore();
     },
   });
