@@ -5,7 +5,7 @@
 # end-to-end session at full length on every target, the sanitizer builds
 # included: run it before a release and after changing the worker, the
 # unload or the wrist unit's link.
-.PHONY: test test-long demo demo-controller deps linux asan tsan fuzz fuzz-smoke windows wine-tests bench clean
+.PHONY: test test-long demo demo-live demo-controller deps linux asan tsan fuzz fuzz-smoke windows wine-tests bench clean
 
 test:
 	bash scripts/make-test.sh
@@ -23,6 +23,16 @@ demo: deps
 	cmake --build --preset linux --target corvane-record
 	build/linux/tools/recorder/corvane-record --wrist-unit-sim \
 	  --sim-settings tools/recorder/demo_wrist_unit.txt --duration 30 --out recording --overwrite
+	@echo "To watch a recording in the browser as it is made: make demo-live"
+
+# The demo's recording (60 seconds) with its live view: open the printed
+# address in a browser on this machine to watch it and add markers (the key
+# m on the terminal adds one too).
+demo-live: deps
+	cmake --preset linux
+	cmake --build --preset linux --target corvane-record
+	build/linux/tools/recorder/corvane-record --wrist-unit-sim --live \
+	  --sim-settings tools/recorder/demo_wrist_unit.txt --duration 60 --out recording --overwrite
 
 # The same from the simulated Controller.
 demo-controller: deps

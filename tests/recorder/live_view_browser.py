@@ -217,6 +217,9 @@ def main():
         check(any(kind == "message" and "HCU not zeroed" in text
                   for kind, text in marked["banners"]),
               f"no banner for the module's message: {marked['banners']}")
+        # The screenshot with most of the chart's span filled.
+        browser.wait_for("eight seconds on the chart", lambda p: p["last"] - p["first"] >= 8,
+                         args.duration)
         os.makedirs(os.path.dirname(os.path.abspath(args.screenshot)), exist_ok=True)
         with open(args.screenshot, "wb") as file:
             file.write(base64.b64decode(browser.command("GET", "/screenshot")))

@@ -11,7 +11,7 @@
 namespace corvane::recorder {
 
 inline constexpr int kChannelCount = 11;
-inline constexpr int kSampleRate = 200;           // samples per second, every channel
+inline constexpr int kSampleRate = 200;  // samples per second, every channel
 inline constexpr int32_t kDigitalFullScale = 32000;
 
 struct ChannelInfo {

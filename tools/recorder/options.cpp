@@ -123,8 +123,8 @@ Options:
                           recording must then come from a wrist unit there
       --live              serve a live view of the recording on this machine:
                           its address (with the key every request needs) is
-                          printed before the recording starts; press m on
-                          the terminal, or the page's button, for a marker
+                          printed before the recording starts; the page can
+                          add markers
       --live-port N       the live view's port (default: a free one)
       --live-address ADDR listen on ADDR instead of 127.0.0.1 (the view is
                           then open to whoever has the key)
@@ -132,6 +132,8 @@ Options:
   -h, --help              this text
 
 Every setting starts at its default; --set choices are sent after them.
+While recording on a terminal, the key m adds a marker: an EDF+ annotation
+"Marker N", the CSV's marker column on its row and a line in PREFIX.log.
 Exit status: 0 recorded, 1 bad command line or setting, 2 module, device or
 output problem, 3 the device aborted or stopped the recording, 130
 interrupted before the recording started.

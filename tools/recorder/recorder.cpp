@@ -1023,6 +1023,8 @@ int Run(const Options& options) {
     host.log.Write(std::string("recorder: ") + failure.what());
     code = failure.code();
   }
+  // However the recording ended, the page's markers are refused from here.
+  host.markers.SetOpen(false);
   host.events.SetTimeline(nullptr);
   if (recorded) {
     if (!record.Close(options.out, "Corvane recording, " + record.StartText())) code = kExitFailure;
