@@ -86,8 +86,7 @@ void ExpectCompleteRecording(const std::string& prefix, size_t rows,
   }
 #ifdef RECORDER_HAS_EDFLIB
   edf_hdr_struct header{};
-  ASSERT_EQ(edfopen_file_readonly((prefix + ".edf").c_str(), &header, EDFLIB_READ_ALL_ANNOTATIONS),
-            0)
+  ASSERT_EQ(edfopen_file_readonly((prefix + ".edf").c_str(), &header, EDFLIB_READ_ALL_ANNOTATIONS), 0)
       << "EDFlib error " << header.filetype;
   EXPECT_EQ(header.edfsignals, 11);
   EXPECT_EQ(header.signalparam[0].smp_in_datarecord, 200);
@@ -269,7 +268,8 @@ TEST(RecorderProgram, ErrorsAreClearAndEndWithANonZeroStatus) {
   EXPECT_EQ(run.exitCode, 2) << run.output;
   EXPECT_TRUE(Contains(run.output, "device module not found")) << run.output;
 
-  const auto devices = std::filesystem::directory_iterator(Fs(TestFolder()) / "Devices");
+  const auto devices = std::filesystem::directory_iterator(
+      Fs(TestFolder()) / "Devices");
   ASSERT_NE(devices, std::filesystem::directory_iterator());
   run = RunRecorder({"--out", folder + "/notmodule", "--module", Utf8(devices->path())});
   EXPECT_EQ(run.exitCode, 2) << run.output;

@@ -47,8 +47,8 @@ void AddStatus(RowAssembler& rows, int count, int32_t base) {
 
 void AddBeats(RowAssembler& rows, int count, int32_t base) {
   for (int channel = 3; channel <= 7; ++channel) {
-    ASSERT_TRUE(rows.AddLine(
-        Line(channel, std::vector<int32_t>(static_cast<size_t>(count), base + channel))));
+    ASSERT_TRUE(rows.AddLine(Line(channel, std::vector<int32_t>(static_cast<size_t>(count),
+                                                                base + channel))));
   }
 }
 
@@ -83,8 +83,8 @@ TEST(RecorderDataLines, ParseChannelAndValues) {
   EXPECT_EQ(bare->channel, 9);
   EXPECT_TRUE(bare->values.empty());
 
-  for (const char* bad :
-       {"+0,1", "+12,1", "+1,", "+1,,2", "+1,5x", "+1;5", "1,5", "+a,1", "+1,99999999999"}) {
+  for (const char* bad : {"+0,1", "+12,1", "+1,", "+1,,2", "+1,5x", "+1;5", "1,5", "+a,1",
+                          "+1,99999999999"}) {
     EXPECT_FALSE(ParseDataLine(bad)) << bad;
   }
 }
@@ -123,8 +123,7 @@ TEST(RecorderRowAssembler, RowsWaitForTheTrailingBeatChannels) {
 
 TEST(RecorderRowAssembler, BareLinesCarryNothingAndChannelsMayComeInAnyOrder) {
   RowAssembler rows;
-  for (int channel = 1; channel <= 11; ++channel)
-    ASSERT_TRUE(rows.AddLine("+" + std::to_string(channel)));
+  for (int channel = 1; channel <= 11; ++channel) ASSERT_TRUE(rows.AddLine("+" + std::to_string(channel)));
   EXPECT_EQ(rows.MostReceived(), 0u);
 
   // Channel 11 first, channel 1 last.

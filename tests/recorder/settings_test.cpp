@@ -42,22 +42,22 @@ std::string ErrorOf(const std::vector<SettingRequest>& requests) {
 }
 
 TEST(RecorderSettings, StartWithEveryDefault) {
-  EXPECT_EQ(Lines({}),
-            (std::vector<std::string>{"?dev/dms_TestEnab 0", "?dev/dms_Test 3", "?dev/dms_Press 50",
-                                      "?dev/dms_Offset 50", "?dev/dms_Freq 1", "?dev/dms_PCalOff 2",
-                                      "?dev/dms_CntKVSamp 1", "?dev/dms_EnableSwitching 2",
-                                      "?dev/dms_Mins 15"}));
+  EXPECT_EQ(Lines({}), (std::vector<std::string>{
+                           "?dev/dms_TestEnab 0", "?dev/dms_Test 3", "?dev/dms_Press 50",
+                           "?dev/dms_Offset 50", "?dev/dms_Freq 1", "?dev/dms_PCalOff 2",
+                           "?dev/dms_CntKVSamp 1", "?dev/dms_EnableSwitching 2",
+                           "?dev/dms_Mins 15"}));
 }
 
 TEST(RecorderSettings, AChoiceReplacesItsControlsDefaultAndComesLast) {
-  const std::vector<std::string> lines = Lines({{"EnableSwitching", "Single Cuff Mode (C1)"},
-                                                {"SwitchingMins", "30"},
-                                                {"PhysioCalOff", "Off"}});
-  EXPECT_EQ(lines,
-            (std::vector<std::string>{
-                "?dev/dms_TestEnab 0", "?dev/dms_Test 3", "?dev/dms_Press 50", "?dev/dms_Offset 50",
-                "?dev/dms_Freq 1", "?dev/dms_CntKVSamp 1", "?dev/dms_EnableSwitching 1",
-                "?dev/dms_Start 1", "?dev/dms_Mins 30", "?dev/dms_PCalOff 1"}));
+  const std::vector<std::string> lines =
+      Lines({{"EnableSwitching", "Single Cuff Mode (C1)"}, {"SwitchingMins", "30"},
+             {"PhysioCalOff", "Off"}});
+  EXPECT_EQ(lines, (std::vector<std::string>{
+                       "?dev/dms_TestEnab 0", "?dev/dms_Test 3", "?dev/dms_Press 50",
+                       "?dev/dms_Offset 50", "?dev/dms_Freq 1", "?dev/dms_CntKVSamp 1",
+                       "?dev/dms_EnableSwitching 1", "?dev/dms_Start 1", "?dev/dms_Mins 30",
+                       "?dev/dms_PCalOff 1"}));
 }
 
 TEST(RecorderSettings, LabelsMatchWithoutAmpersandOrCaseAndByAUniqueBeginning) {
@@ -75,9 +75,9 @@ TEST(RecorderSettings, LabelsMatchWithoutAmpersandOrCaseAndByAUniqueBeginning) {
 TEST(RecorderSettings, UnknownControlsAndItemsNameTheValidOnes) {
   std::string error = ErrorOf({{"SwitchInterval", "30"}});
   EXPECT_NE(error.find("unknown setting \"SwitchInterval\""), std::string::npos) << error;
-  for (const char* name :
-       {"TestEnable", "TestMode", "SteadyPress", "SqPress", "SqFreq", "PhysioCalOff",
-        "ContinueSampling", "EnableSwitching", "SwitchingMins"}) {
+  for (const char* name : {"TestEnable", "TestMode", "SteadyPress", "SqPress", "SqFreq",
+                           "PhysioCalOff", "ContinueSampling", "EnableSwitching",
+                           "SwitchingMins"}) {
     EXPECT_NE(error.find(name), std::string::npos) << name;
   }
   EXPECT_EQ(error.find("hcuText"), std::string::npos);  // texts are no settings
@@ -111,11 +111,11 @@ TEST(RecorderSettings, ButtonsAndTexts) {
 
 TEST(RecorderSettings, TheListingShowsEveryDialogControlAndDefault) {
   const std::string listing = DescribeSettings(TheList());
-  for (const char* text :
-       {"\"Corvane HCU and Test\"", "\"Corvane Settings\"", "\"Corvane\"", "SwitchingMins  popup",
-        "(--set SwitchingMins=...)", "ZeroHCU  button  \"Zero\"  (--press ZeroHCU)",
-        "WarningText  text", "Cuff Switching Mode  (default)", "      15  (default)",
-        "Auto calibration enabled"}) {
+  for (const char* text : {"\"Corvane HCU and Test\"", "\"Corvane Settings\"", "\"Corvane\"",
+                           "SwitchingMins  popup", "(--set SwitchingMins=...)",
+                           "ZeroHCU  button  \"Zero\"  (--press ZeroHCU)", "WarningText  text",
+                           "Cuff Switching Mode  (default)", "      15  (default)",
+                           "Auto calibration enabled"}) {
     EXPECT_NE(listing.find(text), std::string::npos) << text << "\n" << listing;
   }
   EXPECT_EQ(listing.find("      60  (default)"), std::string::npos);
@@ -141,23 +141,13 @@ TEST(RecorderOptions, CommandLine) {
   EXPECT_TRUE(live.live);
   EXPECT_EQ(live.livePort, 8088);
   EXPECT_EQ(live.liveAddress, "0.0.0.0");
-  for (const auto& bad :
-       std::vector<std::vector<std::string>>{{"--duration", "0"},
-                                             {"--duration", "abc"},
-                                             {"--duration", "3s"},
-                                             {"--duration"},
-                                             {"--out", ""},
-                                             {"--colour"},
-                                             {"settings", "record"},
-                                             {"--port"},
-                                             {"--port="},
-                                             {"--wrist-unit-sim", "--port", "/dev/ttyUSB0"},
-                                             {"--live-port", "8088"},
-                                             {"--live", "--live-port", "0"},
-                                             {"--live", "--live-port", "65536"},
-                                             {"--live", "--live-port", "80x"},
-                                             {"--live", "--live-address="},
-                                             {"settings", "--live"}}) {
+  for (const auto& bad : std::vector<std::vector<std::string>>{
+           {"--duration", "0"}, {"--duration", "abc"}, {"--duration", "3s"}, {"--duration"},
+           {"--out", ""}, {"--colour"}, {"settings", "record"}, {"--port"}, {"--port="},
+           {"--wrist-unit-sim", "--port", "/dev/ttyUSB0"}, {"--live-port", "8088"},
+           {"--live", "--live-port", "0"}, {"--live", "--live-port", "65536"},
+           {"--live", "--live-port", "80x"}, {"--live", "--live-address="},
+           {"settings", "--live"}}) {
     EXPECT_THROW(ParseOptions(bad), UsageError) << bad[0];
   }
 }

@@ -75,8 +75,7 @@ class PlainEdfWriter final : public EdfWriter {
                       "-" + std::to_string(header.year) + " X X " + Subfield(header.equipment),
                   80);
     head += TwoDigits(header.day) + "." + TwoDigits(header.month) + "." + TwoDigits(header.year);
-    head +=
-        TwoDigits(header.hour) + "." + TwoDigits(header.minute) + "." + TwoDigits(header.second);
+    head += TwoDigits(header.hour) + "." + TwoDigits(header.minute) + "." + TwoDigits(header.second);
     head += Field(std::to_string(256 * (signals + 1)), 8);
     head += Field("EDF+C", 44);
     head += Field("-1", 8);
@@ -92,8 +91,7 @@ class PlainEdfWriter final : public EdfWriter {
       return i < kChannelCount ? std::string(channel(i).label) : std::string("EDF Annotations");
     });
     each(80, [](int) { return std::string(); });
-    each(8,
-         [&](int i) { return i < kChannelCount ? std::string(channel(i).unit) : std::string(); });
+    each(8, [&](int i) { return i < kChannelCount ? std::string(channel(i).unit) : std::string(); });
     each(8, [&](int i) {
       return i < kChannelCount ? FormatNumber(ChannelScale(i).PhysicalMin()) : std::string("-1");
     });

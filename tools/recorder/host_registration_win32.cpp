@@ -1,8 +1,8 @@
 // On Windows the host registers the framework's class object with COM. It is
 // registered in the multithreaded apartment, so that the module finds it from
 // its worker thread as well as from the main thread.
-#include <objbase.h>
 #include <windows.h>
+#include <objbase.h>
 
 #include "recorder_host.h"
 
@@ -14,9 +14,10 @@ bool gRegistered = false;
 
 void RegisterHostkit(HostUnknown* classObject) {
   CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-  gRegistered = SUCCEEDED(CoRegisterClassObject(
-      reinterpret_cast<const GUID&>(kHostkitClassId), reinterpret_cast<IUnknown*>(classObject),
-      CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &gCookie));
+  gRegistered = SUCCEEDED(CoRegisterClassObject(reinterpret_cast<const GUID&>(kHostkitClassId),
+                                                reinterpret_cast<IUnknown*>(classObject),
+                                                CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE,
+                                                &gCookie));
 }
 
 void UnregisterHostkit() {

@@ -46,7 +46,8 @@ void ShowText(cairo_t* cr, double x, double y, const std::string& text, double a
               double alignY) {
   cairo_text_extents_t extents;
   cairo_text_extents(cr, text.c_str(), &extents);
-  cairo_move_to(cr, x - extents.width * alignX - extents.x_bearing, y + extents.height * alignY);
+  cairo_move_to(cr, x - extents.width * alignX - extents.x_bearing,
+                y + extents.height * alignY);
   cairo_show_text(cr, text.c_str());
 }
 
@@ -180,10 +181,8 @@ bool WritePlot(const std::string& path, const PlotData& data, const std::string&
   const double plotWidth = kWidth - kLeft - kRight;
   const double plotHeight = kHeight - kTop - kBottom - kPanelGap;
   Panel pressure{kLeft, kTop, plotWidth, std::round(plotHeight * 0.68), 0, 0, seconds};
-  Panel rate{kLeft,     pressure.y + pressure.height + kPanelGap,
-             plotWidth, plotHeight - pressure.height,
-             0,         0,
-             seconds};
+  Panel rate{kLeft, pressure.y + pressure.height + kPanelGap, plotWidth,
+             plotHeight - pressure.height, 0, 0, seconds};
   Range({&data.finger, &data.systolic, &data.diastolic, &data.mean}, 0, 200, pressure.low,
         pressure.high);
   Range({&data.heartRate}, 40, 120, rate.low, rate.high);
@@ -197,11 +196,10 @@ bool WritePlot(const std::string& path, const PlotData& data, const std::string&
   DrawSeries(cr, pressure, data.systolic, kSystolicColour, 2.0);
   DrawSeries(cr, pressure, data.mean, kMeanColour, 2.0);
   DrawSeries(cr, pressure, data.diastolic, kDiastolicColour, 2.0);
-  DrawLegend(cr, pressure,
-             {{"finger pressure", kFingerColour},
-              {"systolic", kSystolicColour},
-              {"mean", kMeanColour},
-              {"diastolic", kDiastolicColour}});
+  DrawLegend(cr, pressure, {{"finger pressure", kFingerColour},
+                            {"systolic", kSystolicColour},
+                            {"mean", kMeanColour},
+                            {"diastolic", kDiastolicColour}});
 
   DrawAxes(cr, rate, "Heart rate", "heart rate (bpm)");
   DrawSeries(cr, rate, data.heartRate, kHeartRateColour, 2.0);

@@ -8,9 +8,9 @@ namespace corvane::recorder {
 
 // Exit codes.
 inline constexpr int kExitOk = 0;
-inline constexpr int kExitUsage = 1;          // bad command line or setting
-inline constexpr int kExitFailure = 2;        // module, device or output problem
-inline constexpr int kExitAborted = 3;        // the device aborted or stopped the recording
+inline constexpr int kExitUsage = 1;      // bad command line or setting
+inline constexpr int kExitFailure = 2;    // module, device or output problem
+inline constexpr int kExitAborted = 3;    // the device aborted or stopped the recording
 inline constexpr int kExitInterrupted = 130;  // Ctrl-C before the recording started
 
 int Run(const Options& options);
