@@ -10,6 +10,7 @@
 #include <iterator>
 #include <regex>
 
+#include "live_server.h"
 #include "platform/fs_path.h"
 #include "recorder_run.h"
 #include "support/path.h"
@@ -293,6 +294,14 @@ TEST(RecorderProgram, ErrorsAreClearAndEndWithANonZeroStatus) {
   EXPECT_TRUE(Contains(run.output, "error: cannot use the port COM199: the port does not exist"))
       << run.output;
   EXPECT_FALSE(Contains(run.output, "Looking for")) << run.output;
+
+  // A recorder built without the live view (Windows) says so.
+  if (!LiveServer::Available()) {
+    run = RunRecorder({"--out", folder + "/nolive", "--live"});
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_TRUE(Contains(run.output, "error: --live: the live view is not available")) << run.output;
+    EXPECT_FALSE(Exists(folder + "/nolive.log"));
+  }
 
   // The simulator's settings are checked before anything starts.
   const struct {
