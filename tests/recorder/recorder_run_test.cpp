@@ -299,7 +299,8 @@ TEST(RecorderProgram, ErrorsAreClearAndEndWithANonZeroStatus) {
   if (!LiveServer::Available()) {
     run = RunRecorder({"--out", folder + "/nolive", "--live"});
     EXPECT_EQ(run.exitCode, 1) << run.output;
-    EXPECT_TRUE(Contains(run.output, "error: --live: the live view is not available")) << run.output;
+    EXPECT_TRUE(Contains(run.output, "error: --live: the live view is not available"))
+        << run.output;
     EXPECT_FALSE(Exists(folder + "/nolive.log"));
   }
 
