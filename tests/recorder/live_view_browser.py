@@ -1,18 +1,14 @@
 #!/usr/bin/env python3
 """A recording from the simulated wrist unit, watched in headless Chromium.
 
-Starts the recorder with --live on a pseudo-terminal, opens the printed
-address through ChromeDriver (the WebDriver protocol, spoken here over plain
-HTTP), and checks what the page shows against what the recording wrote:
-the chart holds the last seconds, the last beat's values are the CSV's at
-that beat, the device is the one the log names, the module's message is a
-banner, the end shows the summary. On the way it adds a marker with the
-page's button and one with the terminal's key m, and saves a screenshot.
+    live_view_browser.py RECORDER PREFIX SCREENSHOT
 
-Exit status 0 when every check holds; otherwise the failed checks, and the
-recorder's output, on stderr.
+Runs the recorder with --live on a pseudo-terminal, opens its page through
+ChromeDriver (WebDriver over plain HTTP) and checks what the page shows
+against what the recording wrote; adds a marker with the page's button and
+one with the terminal's key m; saves a screenshot. Exit status 0 when every
+check holds, else the failed checks and the recorder's output on stderr.
 """
-import argparse
 import base64
 import csv
 import json
@@ -64,10 +60,11 @@ def free_port():
 class Browser:
     """Chromium through ChromeDriver."""
 
-    def __init__(self, driver, chromium, profile):
+    def __init__(self, profile):
         port = free_port()
         self.base = f"http://127.0.0.1:{port}"
-        self.driver = subprocess.Popen([driver, f"--port={port}"], stdout=subprocess.DEVNULL,
+        self.driver = subprocess.Popen(["/usr/bin/chromedriver", f"--port={port}"],
+                                       stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 20
         while True:
@@ -79,7 +76,7 @@ class Browser:
             if time.monotonic() > deadline:
                 raise RuntimeError("ChromeDriver did not start")
             time.sleep(0.1)
-        options = {"binary": chromium, "args": CHROME_ARGS + [f"--user-data-dir={profile}"]}
+        options = {"binary": "/usr/bin/chromium", "args": CHROME_ARGS + [f"--user-data-dir={profile}"]}
         capabilities = {"capabilities": {"alwaysMatch": {"goog:chromeOptions": options}}}
         self.session = self.call("POST", "/session", capabilities)["sessionId"]
 
@@ -114,10 +111,6 @@ class Browser:
             time.sleep(0.1)
 
     def quit(self):
-        try:
-            self.command("DELETE", "")
-        except Exception:
-            pass
         self.driver.terminate()
         self.driver.wait(10)
 
@@ -162,24 +155,17 @@ def half_up(value):
     return str(int(math.floor(value + 0.5)))
 
 
-def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--recorder", required=True)
-    parser.add_argument("--out", required=True, help="the recording's file name prefix")
-    parser.add_argument("--screenshot", required=True)
-    parser.add_argument("--duration", type=float, default=12)
-    parser.add_argument("--chromium", default="/usr/bin/chromium")
-    parser.add_argument("--chromedriver", default="/usr/bin/chromedriver")
-    args = parser.parse_args()
+DURATION = 12  # seconds recorded
 
-    folder = os.path.dirname(os.path.abspath(args.out))
+
+def main(recorder_path, out, screenshot):
+    folder = os.path.dirname(os.path.abspath(out))
     settings = os.path.join(folder, "wrist_unit.txt")
     with open(settings, "w") as file:
         # Already on the firmware the build's image holds: no update first.
         file.write("firmware = 2.1.1.0\n")
-    recorder = Recorder([args.recorder, "--wrist-unit-sim", "--sim-settings", settings, "--live",
-                         "--duration", str(args.duration), "--out", args.out, "--overwrite"],
-                        folder)
+    recorder = Recorder([recorder_path, "--wrist-unit-sim", "--sim-settings", settings, "--live",
+                         "--duration", str(DURATION), "--out", out, "--overwrite"], folder)
     failures = []
 
     def check(condition, what):
@@ -189,7 +175,7 @@ def main():
     browser = None
     try:
         url = recorder.wait_for_line("Live view: ", 30).split(": ", 1)[1]
-        browser = Browser(args.chromedriver, args.chromium, os.path.join(folder, "chromium"))
+        browser = Browser(os.path.join(folder, "chromium"))
         browser.command("POST", "/url", {"url": url})
 
         # Four seconds of pressure on the chart, and a beat.
@@ -219,12 +205,12 @@ def main():
               f"no banner for the module's message: {marked['banners']}")
         # The screenshot with most of the chart's span filled.
         browser.wait_for("eight seconds on the chart", lambda p: p["last"] - p["first"] >= 8,
-                         args.duration)
-        os.makedirs(os.path.dirname(os.path.abspath(args.screenshot)), exist_ok=True)
-        with open(args.screenshot, "wb") as file:
+                         DURATION)
+        os.makedirs(os.path.dirname(os.path.abspath(screenshot)), exist_ok=True)
+        with open(screenshot, "wb") as file:
             file.write(base64.b64decode(browser.command("GET", "/screenshot")))
 
-        ended = browser.wait_for("the end", lambda p: p["ended"], args.duration + 30)
+        ended = browser.wait_for("the end", lambda p: p["ended"], DURATION + 30)
         check(ended["state"] == "Recording ended: recorded", f"state at the end: {ended['state']!r}")
         code = recorder.process.wait(30)
         check(code == 0, f"the recorder exited with {code}")
@@ -233,7 +219,7 @@ def main():
               "the page's summary is not the one the recorder printed")
 
         # The beat the page showed is the CSV's at its time.
-        with open(args.out + ".csv", newline="") as file:
+        with open(out + ".csv", newline="") as file:
             table = list(csv.DictReader(file))
         row = next((r for r in table if abs(float(r["time_s"]) - float(during["beatTime"])) < 1e-6),
                    None)
@@ -244,7 +230,7 @@ def main():
             check(during["beat"] == expected,
                   f"the page showed the beat {during['beat']}, the CSV holds {expected}")
         # The device is the one the recorder's log names.
-        with open(args.out + ".log", encoding="utf-8") as file:
+        with open(out + ".log", encoding="utf-8") as file:
             log = file.read()
         generation, serial, firmware = ended["device"]
         check(f", serial {serial}, version {firmware}," in log and
@@ -263,9 +249,9 @@ def main():
         print("\n".join(["live view checks failed:"] + failures), file=sys.stderr)
         print("--- the recorder's output:\n" + recorder.output(), file=sys.stderr)
         return 1
-    print("live view checks passed; screenshot " + args.screenshot)
+    print("live view checks passed; screenshot " + screenshot)
     return 0
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(main(*sys.argv[1:]))

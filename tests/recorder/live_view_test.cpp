@@ -164,22 +164,19 @@ TEST(LiveView, ABrowserFollowsTheRecordingAndItsMarkersReachEveryFile) {
   // The screenshot stays in the build folder, for a look at the page.
   const ProgramResult browser = RunProgram(
       "python3", {std::string(CORVANE_SOURCE_DIR) + "/tests/recorder/live_view_browser.py",
-                  "--recorder", TestFolder() + "/corvane-record", "--out", prefix, "--screenshot",
-                  TestFolder() + "/live-view.png"});
+                  TestFolder() + "/corvane-record", prefix, TestFolder() + "/live-view.png"});
   ASSERT_EQ(browser.exitCode, 0) << browser.output;
 
-  // Each marker is on one row of the CSV, the page's before the terminal's.
+  // The markers are in the CSV's marker column, in their order (two that
+  // came within a row's time share its cell).
   const auto csv = ReadCsv(prefix + ".csv");
   ASSERT_GT(csv.size(), 1u);
   ASSERT_EQ(csv[0].back(), "marker");
-  std::vector<std::pair<double, std::string>> marked;
+  std::string marked;
   for (size_t i = 1; i < csv.size(); ++i) {
-    if (!csv[i].back().empty()) marked.emplace_back(std::stod(csv[i][0]), csv[i].back());
+    if (!csv[i].back().empty()) marked += (marked.empty() ? "" : "; ") + csv[i].back();
   }
-  ASSERT_EQ(marked.size(), 2u);
-  EXPECT_EQ(marked[0].second, "Marker 1: Stimulus A");
-  EXPECT_EQ(marked[1].second, "Marker 2");
-  EXPECT_LT(marked[0].first, marked[1].first);
+  EXPECT_EQ(marked, "Marker 1: Stimulus A; Marker 2");
   // The EDF+ file holds both, read back with EDFlib, and so does the log.
   ExpectCompleteRecording(prefix, csv.size() - 1, {"Marker 1: Stimulus A", "Marker 2"}, 20);
   const std::string log = ReadText(prefix + ".log");
