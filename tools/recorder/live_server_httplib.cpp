@@ -148,6 +148,8 @@ LiveServer::LiveServer(LiveFeed& feed, MarkerQueue& markers, const LiveServerOpt
   // once a write has waited this long.
   server.set_write_timeout(2, 0);
   server.set_read_timeout(5, 0);
+  // An idle browser connection holds a thread: it is let go soon.
+  server.set_keep_alive_timeout(2);
   server.set_payload_max_length(1024);
   server.set_socket_options([](socket_t socket) {
     const int yes = 1;

@@ -13,6 +13,8 @@
   const markers = [];  // {time, label}
   let lastTime = 0;
   let ended = false;
+  let hcuNote = '';  // the module's last message on the HCU, e.g. that it is not zeroed
+  let hcuPressure = null;
 
   const fixed = (value, decimals) => (value == null ? '\u2013' : value.toFixed(decimals));
   const clock = (seconds) => {
@@ -102,6 +104,10 @@
       addBanner('abort', at + 'The device aborted the recording: ' + event.text);
     } else {
       addBanner(event.kind, at + event.text);
+      if (/\bHCU\b/.test(event.text)) {
+        hcuNote = event.text;
+        showHcu();
+      }
     }
   }
 
@@ -118,10 +124,15 @@
     setText('remaining', status.remaining == null ? 'until stopped' : clock(status.remaining));
     setText('cuff', status.cuff);
     setText('switch', status.switchIn == null ? 'no switching' : clock(status.switchIn));
-    setText('hcu', fixed(status.hcuPressure, 1) + ' mmHg');
+    hcuPressure = status.hcuPressure;
+    showHcu();
     setText('lost', String(status.lostFrames));
     setText('gaps', String(status.gaps));
     setText('rows', String(status.rows));
+  }
+
+  function showHcu() {
+    setText('hcu', fixed(hcuPressure, 1) + ' mmHg' + (hcuNote ? ' (' + hcuNote + ')' : ''));
   }
 
   function showProgress(progress) {
