@@ -99,9 +99,10 @@ if $can_run_32bit && ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | gr
   echo "The 32-bit Wine is not installed (see scripts/install-deps.sh): the Windows tests run as a 64-bit build."
   can_run_32bit=false
 fi
-background=(linux-asan linux-tsan windows fuzz)
+# The fuzzers build in a minute and run while the Windows builds go on.
+background=(linux-asan linux-tsan fuzz windows)
 if ! $can_run_32bit; then
-  background=(linux-asan linux-tsan windows64 windows-product fuzz)
+  background=(linux-asan linux-tsan fuzz windows64 windows-product)
 fi
 start_background_builds() {
   rm -f build/logs/*.done
@@ -140,6 +141,8 @@ await_build linux-asan
 step "test linux-asan" ctest --preset linux-asan
 await_build linux-tsan
 step "test linux-tsan" ctest --preset linux-tsan
+await_build fuzz
+step "fuzz (${FUZZ_SMOKE_SECONDS} s each)" bash scripts/run-fuzzers.sh "$FUZZ_SMOKE_SECONDS"
 if $can_run_32bit; then
   await_build windows
   step "check windows exports" bash scripts/check-windows-exports.sh
@@ -151,6 +154,4 @@ else
   await_build windows-product
   step "check windows exports" bash scripts/check-windows-exports.sh
 fi
-await_build fuzz
-step "fuzz (${FUZZ_SMOKE_SECONDS} s each)" bash scripts/run-fuzzers.sh "$FUZZ_SMOKE_SECONDS"
 print_times | tee "$times_file"
